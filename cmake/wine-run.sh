@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Runs a Windows program under Wine with the project's environment:
+# a private prefix, no debug noise, code page 936 and a display.
+set -u
+here=$(cd "$(dirname "$0")" && pwd)
+export WINEPREFIX="${WINEPREFIX:-$here/../build/wineprefix}"
+export WINEDEBUG="${WINEDEBUG:--all}"
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+export DISPLAY="${DISPLAY:-:99}"
+exec env LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 wine "$@"

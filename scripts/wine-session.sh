@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Sourced by the run and test scripts: one virtual display (when there is
+# none) and one wineserver for the whole session, with a booted prefix.
+# wine_session_end stops both.
+
+wine_session_start() {
+  local root=$1
+  export WINEPREFIX="$root/build/wineprefix"
+  export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  # Wine takes code page 936 from these; bash itself has no such locale.
+  WINE_LOCALE=(env LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8)
+  WINE_SESSION_XVFB=""
+  if [ -z "${DISPLAY:-}" ]; then
+    local n=99
+    while [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
+    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    WINE_SESSION_XVFB=$!
+    export DISPLAY=":$n"
+    for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
+  fi
+  mkdir -p "$WINEPREFIX"
+  # Output goes to files: Wine's services keep inherited pipes open.
+  wineserver -p >/dev/null 2>&1 </dev/null
+  "${WINE_LOCALE[@]}" wineboot -i >"$root/build/wineboot.log" 2>&1 </dev/null || true
+}
+
+wine_session_end() {
+  wineserver -k >/dev/null 2>&1 || true
+  wineserver -w >/dev/null 2>&1 || true
+  if [ -n "${WINE_SESSION_XVFB:-}" ]; then
+    kill "$WINE_SESSION_XVFB" 2>/dev/null || true
+    wait "$WINE_SESSION_XVFB" 2>/dev/null || true
+  fi
+}

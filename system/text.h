@@ -1,0 +1,42 @@
+#pragma once
+// Texts are byte strings in the ANSI code page (GBK); positions count from 1.
+// A byte of 0x80 or above starts a two-byte character.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+using Text = std::string;
+using ByteBuffer = std::vector<std::uint8_t>;
+using TextList = std::vector<Text>;
+
+// A text read from raw bytes ends at its first zero byte.
+Text TextFromBytes(const void* bytes, std::size_t length);
+Text TextFromBytes(const ByteBuffer& bytes);
+ByteBuffer BytesFromText(const Text& text);
+
+// Character-wise routines (two-byte characters are kept whole).
+TextList SplitChars(const Text& text);
+Text LeftChars(const Text& text, long long n);
+Text RightChars(const Text& text, long long n);
+Text MidChars(const Text& text, long long start, long long n);
+
+// True when the last character (not the last byte) is a backslash.
+bool EndsWithBackslashChar(const Text& text);
+// Every "/" becomes "\".
+Text ForwardToBackslashes(Text text);
+// "/" to "\" and a final "\" added unless the last character is one.
+Text NormaliseDirectory(Text text);
+
+// Only 'A'..'Z' are folded; the byte after a lead byte is copied unchanged.
+Text LowerAscii(const Text& text);
+// Position (from 1) of needle in haystack, stepping over two-byte
+// characters whole so a match never starts at a second byte; 0 if none.
+std::size_t FindChars(const Text& haystack, const Text& needle);
+
+// Pairs of hex digits to bytes; an odd last character is ignored.
+ByteBuffer HexToBytes(const Text& text);
+// Hex digits to a number, in double precision truncated after every step.
+long long HexToInteger(const Text& text);
+// Lowercase hex digits of the bytes.
+Text BytesToHex(const std::uint8_t* bytes, std::size_t length);
