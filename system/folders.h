@@ -1,0 +1,21 @@
+#pragma once
+// Shell folders, the temporary directory and the folder dialog.
+#include <cstdint>
+
+#include "system/text.h"
+
+constexpr int kCsidlDesktop = 0x00;
+constexpr int kCsidlProgramFiles = 0x26;
+constexpr int kCsidlTempPseudo = -11;
+
+// The temporary directory without a final backslash; empty on failure.
+Text TempDirectory();
+// The folder's path; -11 is the temporary directory. Empty on failure.
+Text SpecialFolderPath(int folderId);
+
+#ifdef _WIN32
+#include <windows.h>
+// The chosen folder, or empty when cancelled or not a file-system item.
+Text BrowseForFolder(HWND owner, const Text& title, int rootFolderId = kCsidlDesktop);
+HMODULE LoadModule(const Text& name, bool useNativeLoader = false);
+#endif
