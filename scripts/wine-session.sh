@@ -11,12 +11,14 @@ wine_session_start() {
   WINE_LOCALE=(env LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8)
   WINE_SESSION_XVFB=""
   if [ -z "${DISPLAY:-}" ]; then
-    local n=99
-    while [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
-    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    # Xvfb picks a free display number itself and writes it to the file.
+    local numfile
+    numfile=$(mktemp)
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$numfile" >/dev/null 2>&1 &
     WINE_SESSION_XVFB=$!
-    export DISPLAY=":$n"
-    for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
+    for _ in $(seq 100); do [ -s "$numfile" ] && break; sleep 0.1; done
+    export DISPLAY=":$(head -n 1 "$numfile")"
+    rm -f "$numfile"
   fi
   mkdir -p "$WINEPREFIX"
   # Output goes to files: Wine's services keep inherited pipes open.
