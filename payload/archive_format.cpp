@@ -1,0 +1,139 @@
+#include "payload/archive_format.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "payload/byte_io.h"
+
+std::size_t MemorySource::read(std::uint8_t* out, std::size_t length) {
+    const std::size_t n = std::min(length, remaining());
+    if (n > 0) std::memcpy(out, bytes_.data() + position_, n);
+    position_ += n;
+    return n;
+}
+
+std::size_t MemorySource::skip(std::size_t length) {
+    const std::size_t n = std::min(length, remaining());
+    position_ += n;
+    return n;
+}
+
+ArchiveCursor::ArchiveCursor(ByteBuffer bytes) : source_(std::make_unique<MemorySource>(std::move(bytes))) {}
+
+ArchiveCursor::ArchiveCursor(std::unique_ptr<ArchiveSource> source) : source_(std::move(source)) {
+    if (!source_) source_ = std::make_unique<MemorySource>(ByteBuffer());
+}
+
+std::int32_t ArchiveCursor::readInt32() {
+    std::uint8_t word[4] = {0, 0, 0, 0};
+    source_->read(word, sizeof word);
+    return static_cast<std::int32_t>(ReadLe32(word));
+}
+
+ByteBuffer ArchiveCursor::takeBytes(std::int32_t length) {
+    if (length <= 0) return ByteBuffer();
+    const std::size_t wanted = static_cast<std::size_t>(length);
+    ByteBuffer slice;
+    if (!TryResize(slice, std::min(wanted, source_->remaining()))) {
+        failed_ = true;
+        source_->skip(wanted);
+        return ByteBuffer();
+    }
+    slice.resize(source_->read(slice.data(), slice.size()));
+    if (slice.size() == wanted) return slice;
+    source_->skip(wanted - slice.size());  // a stream may have promised more than it had
+    return slice;
+}
+
+Text ArchiveCursor::takeText(std::int32_t length) { return TextFromBytes(takeBytes(length)); }
+
+void ArchiveCursor::drop(std::int32_t length) {
+    if (length > 0) source_->skip(static_cast<std::size_t>(length));
+}
+
+std::size_t ArchiveCursor::remaining() const { return source_->remaining(); }
+
+ArchiveEntry ArchiveCursor::readRecord() {
+    ArchiveEntry entry;
+    const std::int32_t pathLength = readInt32();
+    entry.fileSize = readInt32();
+    const std::int32_t dataLength = readInt32();
+    const std::int32_t attributesLength = readInt32();
+    entry.path = takeText(pathLength);
+    entry.md5 = takeText(static_cast<std::int32_t>(kMd5TextLength));
+    entry.attributes = AttributeTextToInt(takeText(attributesLength));
+    entry.data = takeBytes(dataLength);
+    return entry;
+}
+
+bool RecordCountValid(std::int32_t count) { return count >= 1 && count <= kMaxRecordCount; }
+
+std::int32_t AttributeTextToInt(const Text& text) {
+    const std::size_t size = TextLength(text);
+    std::size_t i = 0;
+    while (i < size && (text[i] == ' ' || text[i] == '\t')) ++i;
+    bool negative = false;
+    if (i < size && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    std::uint32_t value = 0;  // unsigned: wraps instead of overflowing
+    for (; i < size && text[i] >= '0' && text[i] <= '9'; ++i) value = value * 10u + static_cast<std::uint32_t>(text[i] - '0');
+    if (negative) value = 0u - value;
+    return static_cast<std::int32_t>(value);
+}
+
+Text AttributeIntToText(std::int32_t attributes) { return std::to_string(static_cast<std::uint32_t>(attributes)); }
+
+namespace {
+
+constexpr std::size_t kRecordHeaderSize = 16;
+constexpr std::uint64_t kMaxLengthWord = 0x7FFFFFFF;
+
+std::uint8_t* PutWord(std::uint8_t* out, std::uint32_t value) {
+    WriteLe32(out, value);
+    return out + 4;
+}
+
+std::uint8_t* PutBytes(std::uint8_t* out, const void* bytes, std::size_t length) {
+    if (length > 0) std::memcpy(out, bytes, length);
+    return out + length;
+}
+
+}  // namespace
+
+ByteBuffer WriteArchive(const std::vector<ArchiveEntry>& entries) {
+    if (entries.size() > kMaxLengthWord) return ByteBuffer();
+    std::vector<Text> attributeTexts;
+    attributeTexts.reserve(entries.size());
+    std::uint64_t total = 4;
+    for (const ArchiveEntry& entry : entries) {
+        if (entry.path.size() > kMaxLengthWord || entry.data.size() > kMaxLengthWord) return ByteBuffer();
+        attributeTexts.push_back(AttributeIntToText(entry.attributes));
+        total += kRecordHeaderSize + entry.path.size() + kMd5TextLength + attributeTexts.back().size() +
+                 entry.data.size();
+    }
+    ByteBuffer out;
+    if (total > SIZE_MAX || !TryResize(out, static_cast<std::size_t>(total))) return ByteBuffer();
+
+    std::uint8_t* p = PutWord(out.data(), static_cast<std::uint32_t>(entries.size()));
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const ArchiveEntry& entry = entries[i];
+        const Text& attributes = attributeTexts[i];
+        p = PutWord(p, static_cast<std::uint32_t>(entry.path.size()));
+        p = PutWord(p, static_cast<std::uint32_t>(entry.fileSize));
+        p = PutWord(p, static_cast<std::uint32_t>(entry.data.size()));
+        p = PutWord(p, static_cast<std::uint32_t>(attributes.size()));
+        p = PutBytes(p, entry.path.data(), entry.path.size());
+        // The buffer is zero-filled, so a short digest leaves NUL padding.
+        p = PutBytes(p, entry.md5.data(), std::min(entry.md5.size(), kMd5TextLength)) +
+            (kMd5TextLength - std::min(entry.md5.size(), kMd5TextLength));
+        p = PutBytes(p, attributes.data(), attributes.size());
+        p = PutBytes(p, entry.data.data(), entry.data.size());
+    }
+    return out;
+}
+
+ByteBuffer DropFront(ByteBuffer bytes, std::int32_t n) {
+    if (n <= 0) return bytes;
+    bytes.erase(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(n, bytes.size())));
+    return bytes;
+}
