@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <string>
+
 #include "app/assets.h"
 #include "app/install_sequence.h"
 #include "app/picture_box.h"
@@ -45,7 +47,7 @@ DWORD Win32Style(const ControlSpec& spec) {
         else style |= ES_AUTOHSCROLL;
         if (spec.flags & kReadOnly) style |= ES_READONLY;
         return style;
-    case ControlKind::Tab: return style | WS_CLIPCHILDREN;
+    case ControlKind::Tab: return style | WS_CLIPCHILDREN | TCS_FOCUSNEVER;
     case ControlKind::StatusBar: return style | CCS_NOPARENTALIGN | CCS_NORESIZE;
     case ControlKind::PicBox: return style;
     }
@@ -121,6 +123,19 @@ LRESULT CALLBACK GroupBoxProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
     return DefSubclassProc(hwnd, message, wParam, lParam);
 }
 
+// The tab headers are no way to change page: keys and clicks that would
+// select another header are swallowed (some tab controls change the
+// selection even when TCN_SELCHANGING refuses it).
+LRESULT CALLBACK TabProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
+    switch (message) {
+    case WM_KEYDOWN:
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK:
+        return 0;
+    }
+    return DefSubclassProc(hwnd, message, wParam, lParam);
+}
+
 bool RegisterClasses() {
     HINSTANCE instance = GetModuleHandleA(nullptr);
     WNDCLASSA existing;
@@ -169,6 +184,15 @@ HFONT CreateLargeFont() {
     font.lfWeight = kLargeFontWeight;
     font.lfCharSet = GB2312_CHARSET;
     return CreateFontIndirectA(&font);
+}
+
+Text AnsiFromWide(const wchar_t* wide) {
+    int bytes = WideCharToMultiByte(CP_ACP, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 1) return {};
+    Text text(static_cast<std::size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_ACP, 0, wide, -1, text.data(), bytes, nullptr, nullptr);
+    text.resize(static_cast<std::size_t>(bytes) - 1);
+    return text;
 }
 
 void SetText(HWND control, const Text& text) { SetWindowTextA(control, text.c_str()); }
@@ -261,6 +285,7 @@ HWND InstallerWindow::CreateControl(const ControlSpec& spec) {
         if (spec.asset == Asset::Agreement) SetText(control, TextFromBytes(assetBytes));
         break;
     case ControlKind::Tab: {
+        SetWindowSubclass(control, TabProc, 1, 0);
         auto captions = TabPageCaptions();
         for (std::size_t i = 0; i < captions.size() && i < 4; ++i) {
             TCITEMA item{};
@@ -364,6 +389,7 @@ void InstallerWindow::Show(bool visible) {
 void InstallerWindow::SetPage(int index) {
     if (index < 0 || index > 3) return;
     RunOnWindowThread([&] {
+        page_ = index;
         SendMessageA(Control(ctl::选择夹1), TCM_SETCURSEL, index, 0);
         ShowOnlyPage(index);
     });
@@ -392,11 +418,13 @@ void InstallerWindow::SetStatusPart(int part, const Text& text) {
 Text InstallerWindow::StatusPart(int part) {
     Text text;
     RunOnWindowThread([&] {
+        // SB_GETTEXT takes no buffer size, and the ANSI length message counts
+        // characters on some systems: read UTF-16 and convert.
         HWND bar = Control(ctl::状态条1);
-        int length = LOWORD(SendMessageA(bar, SB_GETTEXTLENGTHA, part, 0));
-        Text buffer(static_cast<std::size_t>(length) + 1, '\0');
-        SendMessageA(bar, SB_GETTEXTA, part, reinterpret_cast<LPARAM>(buffer.data()));
-        text = TextFromBytes(buffer.data(), buffer.size());
+        std::size_t length = LOWORD(SendMessageW(bar, SB_GETTEXTLENGTHW, part, 0));
+        std::wstring wide(length + 1, L'\0');
+        SendMessageW(bar, SB_GETTEXTW, part, reinterpret_cast<LPARAM>(wide.data()));
+        text = AnsiFromWide(wide.c_str());
     });
     return text;
 }
@@ -427,16 +455,21 @@ LRESULT InstallerWindow::Handle(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
         return 1;
     case WM_COMMAND:
         if (HIWORD(wParam) == BN_CLICKED) {
+            // A click sent to a disabled button (BM_CLICK) is not a click.
             const ControlSpec* spec = FindControlSpec(LOWORD(wParam));
-            if (spec && spec->onClick) spec->onClick();
+            HWND control = reinterpret_cast<HWND>(lParam);
+            if (spec && spec->onClick && IsWindowEnabled(control)) spec->onClick();
             return 0;
         }
         break;
     case WM_NOTIFY: {
         const auto* header = reinterpret_cast<const NMHDR*>(lParam);
         // The pages change only through the handlers, never by the headers.
-        if (header->idFrom == ctl::选择夹1 && header->code == TCN_SELCHANGING) return TRUE;
-        break;
+        if (header->idFrom != ctl::选择夹1) break;
+        if (header->code == TCN_SELCHANGING) return TRUE;
+        // Tab controls that change anyway are put back on the page shown.
+        if (header->code == TCN_SELCHANGE) SendMessageA(header->hwndFrom, TCM_SETCURSEL, page_, 0);
+        return 0;
     }
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLOREDIT: {
@@ -450,6 +483,7 @@ LRESULT InstallerWindow::Handle(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
         window_ = nullptr;
         controls_.clear();
         for (HWND& page : pages_) page = nullptr;
+        page_ = 0;
         DeleteObject(defaultFont_);
         DeleteObject(largeFont_);
         DeleteObject(whiteBrush_);

@@ -72,6 +72,7 @@ private:
     HFONT largeFont_ = nullptr;
     HBRUSH whiteBrush_ = nullptr;
     bool quitOnDestroy_ = true;
+    int page_ = 0;  // the page shown; the tab control is kept on it
 };
 
 // The program's wizard window.
