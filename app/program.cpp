@@ -2,22 +2,37 @@
 
 #include <windows.h>
 
+#include <cstdlib>
+
+#include "app/installer_window.h"
+#include "app/window_runtime.h"
+
 Text ProgramVersion;
 Text ChosenInstallDir;
 
-void StartProgram() {
+bool StartProgram() {
     ProgramVersion = "2.2.06";
+    return Wizard().Load();
 }
 
 void ReleaseGlobals() {
     ProgramVersion.clear();
+    ProgramVersion.shrink_to_fit();
     ChosenInstallDir.clear();
+    ChosenInstallDir.shrink_to_fit();
 }
 
-void EndProgram(unsigned exitCode) { ExitProcess(exitCode); }
+void EndProgram(unsigned exitCode) {
+    Wizard().Destroy();
+    ShutdownWindowRuntime();
+    ExitProcess(exitCode);
+}
 
 int ProgramMain() {
-    StartProgram();
-    ReleaseGlobals();
+    if (!InitWindowRuntime()) return 1;
+    std::atexit(ReleaseGlobals);
+    if (!StartProgram()) return 1;
+    RunMessageLoop(Wizard().NativeHandle());
+    ShutdownWindowRuntime();
     return 0;
 }

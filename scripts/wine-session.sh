@@ -24,6 +24,12 @@ wine_session_start() {
   # Output goes to files: Wine's services keep inherited pipes open.
   wineserver -p >/dev/null 2>&1 </dev/null
   "${WINE_LOCALE[@]}" wineboot -i >"$root/build/wineboot.log" 2>&1 </dev/null || true
+  # Every later program joins one 1024x768 virtual desktop, which draws
+  # Windows frames (there is no window manager) and fixes the screen size.
+  "${WINE_LOCALE[@]}" wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Vantel /f \
+    >>"$root/build/wineboot.log" 2>&1 </dev/null || true
+  "${WINE_LOCALE[@]}" wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Vantel /d 1024x768 /f \
+    >>"$root/build/wineboot.log" 2>&1 </dev/null || true
 }
 
 wine_session_end() {

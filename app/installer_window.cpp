@@ -1,0 +1,498 @@
+#include "app/installer_window.h"
+
+#include <commctrl.h>
+
+#include <string>
+
+#include "app/assets.h"
+#include "app/install_sequence.h"
+#include "app/picture_box.h"
+#include "app/resource_ids.h"
+#include "app/window_runtime.h"
+
+namespace {
+
+// Carries a std::function from another thread to the window's thread.
+constexpr UINT kRunActionMessage = WM_APP + 1;
+constexpr COLORREF kWhite = RGB(255, 255, 255);
+
+const char* Win32Class(ControlKind kind) {
+    switch (kind) {
+    case ControlKind::GroupBox:
+    case ControlKind::Button:
+    case ControlKind::CheckBox: return "BUTTON";
+    case ControlKind::PicBox: return kPictureBoxClass;
+    case ControlKind::Label:
+    case ControlKind::TransLabel: return "STATIC";
+    case ControlKind::EditBox: return "EDIT";
+    case ControlKind::Tab: return WC_TABCONTROLA;
+    case ControlKind::StatusBar: return STATUSCLASSNAMEA;
+    }
+    return "STATIC";
+}
+
+DWORD Win32Style(const ControlSpec& spec) {
+    DWORD style = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS;
+    if (spec.flags & kDisabled) style |= WS_DISABLED;
+    switch (spec.kind) {
+    case ControlKind::GroupBox: return style | BS_GROUPBOX | WS_CLIPCHILDREN;
+    case ControlKind::Button: return style | WS_TABSTOP | BS_PUSHBUTTON;
+    case ControlKind::CheckBox: return style | WS_TABSTOP | BS_AUTOCHECKBOX;
+    case ControlKind::Label:
+    case ControlKind::TransLabel:
+        return style | SS_NOPREFIX | ((spec.flags & kWordWrap) ? SS_LEFT : SS_LEFTNOWORDWRAP);
+    case ControlKind::EditBox:
+        style |= WS_TABSTOP | WS_BORDER;
+        if (spec.flags & kMultiLine) style |= ES_MULTILINE | ES_AUTOVSCROLL | WS_VSCROLL;
+        else style |= ES_AUTOHSCROLL;
+        if (spec.flags & kReadOnly) style |= ES_READONLY;
+        return style;
+    case ControlKind::Tab: return style | WS_CLIPCHILDREN | TCS_FOCUSNEVER;
+    case ControlKind::StatusBar: return style | CCS_NOPARENTALIGN | CCS_NORESIZE;
+    case ControlKind::PicBox: return style;
+    }
+    return style;
+}
+
+int AssetResource(Asset asset) {
+    switch (asset) {
+    case Asset::Agreement: return IDR_AGREEMENT;
+    case Asset::Logo: return IDR_LOGO_PNG;
+    case Asset::FolderAnimation: return IDR_FOLDER_GIF;
+    case Asset::InstallingAnimation: return IDR_INSTALLING_GIF;
+    case Asset::None: break;
+    }
+    return 0;
+}
+
+bool IsPage(Container container) { return container != Container::Window && container != Container::Banner; }
+
+int PageIndex(Container container) { return static_cast<int>(container) - static_cast<int>(Container::Page0); }
+
+bool Inside(const ControlSpec& inner, const ControlSpec& outer) {
+    return inner.left >= outer.left && inner.top >= outer.top &&
+           inner.left + inner.width <= outer.left + outer.width &&
+           inner.top + inner.height <= outer.top + outer.height;
+}
+
+// Labels draw on the colour of what lies under them: white on the pages
+// and over the tab area, the window colour elsewhere.
+COLORREF ColourUnder(const ControlSpec& spec) {
+    if (spec.flags & kWhiteBackground) return kWhite;
+    if (IsPage(spec.container)) return kWhite;
+    if (spec.container == Container::Window) {
+        const ControlSpec* tab = FindControlSpec(ctl::选择夹1);
+        if (tab && Inside(spec, *tab)) return kWhite;
+    }
+    return GetSysColor(COLOR_BTNFACE);
+}
+
+// Containers hand their children's notifications to the top-level window,
+// whose procedure answers colours and clicks for every control.
+LRESULT ForwardToRoot(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, bool* forwarded) {
+    *forwarded = false;
+    switch (message) {
+    case WM_COMMAND:
+    case WM_NOTIFY:
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORBTN:
+        *forwarded = true;
+        return SendMessageA(GetAncestor(hwnd, GA_ROOT), message, wParam, lParam);
+    }
+    return 0;
+}
+
+LRESULT CALLBACK PageProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    bool forwarded;
+    LRESULT result = ForwardToRoot(hwnd, message, wParam, lParam, &forwarded);
+    if (forwarded) return result;
+    return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+LRESULT CALLBACK GroupBoxProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
+    if (message == WM_ERASEBKGND) {
+        RECT box;
+        GetClientRect(hwnd, &box);
+        FillRect(reinterpret_cast<HDC>(wParam), &box, GetSysColorBrush(COLOR_BTNFACE));
+        return 1;
+    }
+    bool forwarded;
+    LRESULT result = ForwardToRoot(hwnd, message, wParam, lParam, &forwarded);
+    if (forwarded) return result;
+    return DefSubclassProc(hwnd, message, wParam, lParam);
+}
+
+// The tab headers are no way to change page: keys and clicks that would
+// select another header are swallowed (some tab controls change the
+// selection even when TCN_SELCHANGING refuses it).
+LRESULT CALLBACK TabProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
+    switch (message) {
+    case WM_KEYDOWN:
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK:
+        return 0;
+    }
+    return DefSubclassProc(hwnd, message, wParam, lParam);
+}
+
+bool RegisterClasses() {
+    HINSTANCE instance = GetModuleHandleA(nullptr);
+    WNDCLASSA existing;
+    if (!GetClassInfoA(instance, kWizardPageClass, &existing)) {
+        WNDCLASSA page{};
+        page.lpfnWndProc = PageProc;
+        page.hInstance = instance;
+        page.hCursor = LoadCursor(nullptr, IDC_ARROW);
+        page.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+        page.lpszClassName = kWizardPageClass;
+        if (!RegisterClassA(&page)) return false;
+    }
+    return RegisterPictureBoxClass();
+}
+
+bool RegisterWindowClass(WNDPROC proc) {
+    HINSTANCE instance = GetModuleHandleA(nullptr);
+    WNDCLASSA existing;
+    if (GetClassInfoA(instance, kInstallerWindowClass, &existing)) return true;
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = proc;
+    wc.hInstance = instance;
+    wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
+    wc.hIcon = LoadIcon(nullptr, IDI_APPLICATION);
+    wc.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
+    wc.lpszClassName = kInstallerWindowClass;
+    return RegisterClassA(&wc) != 0;
+}
+
+HFONT CreateDefaultFont() {
+    NONCLIENTMETRICSA metrics{};
+    metrics.cbSize = sizeof(metrics);
+    LOGFONTA font{};
+    if (SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0)) font = metrics.lfMessageFont;
+    // Nine points whatever the system says, so the layout's widths fit.
+    font.lfHeight = -12;
+    font.lfWidth = 0;
+    font.lfWeight = FW_NORMAL;
+    font.lfCharSet = GB2312_CHARSET;
+    return CreateFontIndirectA(&font);
+}
+
+HFONT CreateLargeFont() {
+    LOGFONTA font{};
+    font.lfHeight = -kLargeFontHeight;
+    font.lfWeight = kLargeFontWeight;
+    font.lfCharSet = GB2312_CHARSET;
+    return CreateFontIndirectA(&font);
+}
+
+Text AnsiFromWide(const wchar_t* wide) {
+    int bytes = WideCharToMultiByte(CP_ACP, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 1) return {};
+    Text text(static_cast<std::size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_ACP, 0, wide, -1, text.data(), bytes, nullptr, nullptr);
+    text.resize(static_cast<std::size_t>(bytes) - 1);
+    return text;
+}
+
+void SetText(HWND control, const Text& text) { SetWindowTextA(control, text.c_str()); }
+
+Text GetText(HWND control) {
+    int length = GetWindowTextLengthA(control);
+    if (length <= 0) return {};
+    Text text(static_cast<std::size_t>(length) + 1, '\0');
+    int copied = GetWindowTextA(control, text.data(), length + 1);
+    text.resize(copied > 0 ? static_cast<std::size_t>(copied) : 0);
+    return text;
+}
+
+}  // namespace
+
+InstallerWindow& Wizard() {
+    static InstallerWindow window;
+    return window;
+}
+
+InstallerWindow::~InstallerWindow() { Destroy(); }
+
+bool InstallerWindow::Load(const LoadOptions& options) {
+    if (window_.load()) return false;
+    if (!InitWindowRuntime() || !RegisterClasses() || !RegisterWindowClass(WindowProc)) return false;
+    quitOnDestroy_ = options.quitOnDestroy;
+    const WindowSpec& spec = InstallerWindowSpec();
+    // Halves rounded toward zero, as C++ division does.
+    int left = (GetSystemMetrics(SM_CXSCREEN) - spec.width) / 2;
+    int top = (GetSystemMetrics(SM_CYSCREEN) - spec.height) / 2;
+    HWND hwnd = CreateWindowExA(WS_EX_CONTROLPARENT, kInstallerWindowClass, spec.caption,
+                                WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN, left,
+                                top, spec.width, spec.height, nullptr, nullptr, GetModuleHandleA(nullptr), this);
+    if (!hwnd) return false;
+    window_ = hwnd;
+    if (!CreateControls()) {
+        Destroy();
+        return false;
+    }
+    if (options.raiseCreatedEvent) OnWindowCreated();
+    if (options.show) {
+        ShowWindow(hwnd, SW_SHOWNORMAL);
+        UpdateWindow(hwnd);
+    }
+    return true;
+}
+
+void InstallerWindow::Destroy() {
+    HWND hwnd = window_.load();
+    if (hwnd) DestroyWindow(hwnd);
+}
+
+bool InstallerWindow::CreateControls() {
+    whiteBrush_ = CreateSolidBrush(kWhite);
+    defaultFont_ = CreateDefaultFont();
+    largeFont_ = CreateLargeFont();
+    for (const ControlSpec& spec : InstallerControls()) {
+        HWND control = CreateControl(spec);
+        if (!control) return false;
+        controls_[spec.id] = control;
+    }
+    return true;
+}
+
+HWND InstallerWindow::CreateControl(const ControlSpec& spec) {
+    HWND parent = ContainerHandle(spec.container);
+    if (!parent) return nullptr;
+    ByteBuffer assetBytes = spec.asset == Asset::None ? ByteBuffer{} : LoadAsset(AssetResource(spec.asset));
+    PictureBoxInit picture{&assetBytes, (spec.flags & kScaled) != 0, ColourUnder(spec)};
+    void* createParam = spec.kind == ControlKind::PicBox ? &picture : nullptr;
+    DWORD exStyle = spec.kind == ControlKind::GroupBox ? WS_EX_CONTROLPARENT : 0;
+    HWND control = CreateWindowExA(exStyle, Win32Class(spec.kind), spec.text ? spec.text : "", Win32Style(spec),
+                                   spec.left, spec.top, spec.width, spec.height, parent,
+                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), GetModuleHandleA(nullptr),
+                                   createParam);
+    if (!control) return nullptr;
+    // Later rows lie above earlier ones (the version label over the tab area).
+    SetWindowPos(control, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>((spec.flags & kLargeFont) ? largeFont_ : defaultFont_),
+                 FALSE);
+
+    switch (spec.kind) {
+    case ControlKind::GroupBox:
+        SetWindowSubclass(control, GroupBoxProc, 1, 0);
+        break;
+    case ControlKind::CheckBox:
+        SendMessageA(control, BM_SETCHECK, (spec.flags & kChecked) ? BST_CHECKED : BST_UNCHECKED, 0);
+        break;
+    case ControlKind::EditBox:
+        if (spec.asset == Asset::Agreement) SetText(control, TextFromBytes(assetBytes));
+        break;
+    case ControlKind::Tab: {
+        SetWindowSubclass(control, TabProc, 1, 0);
+        auto captions = TabPageCaptions();
+        for (std::size_t i = 0; i < captions.size() && i < 4; ++i) {
+            TCITEMA item{};
+            item.mask = TCIF_TEXT;
+            item.pszText = const_cast<char*>(captions[i]);
+            SendMessageA(control, TCM_INSERTITEMA, i, reinterpret_cast<LPARAM>(&item));
+            // The pages cover the whole tab control: positions on a page count
+            // from the tab control's corner, and the headers stay hidden.
+            pages_[i] = CreateWindowExA(WS_EX_CONTROLPARENT, kWizardPageClass, captions[i],
+                                        WS_CHILD | WS_CLIPCHILDREN | WS_CLIPSIBLINGS | (i == 0 ? WS_VISIBLE : 0), 0,
+                                        0, spec.width, spec.height, control, nullptr, GetModuleHandleA(nullptr),
+                                        nullptr);
+            if (!pages_[i]) return nullptr;
+        }
+        SendMessageA(control, TCM_SETCURSEL, 0, 0);
+        break;
+    }
+    case ControlKind::StatusBar: {
+        auto parts = StatusParts();
+        int edges[2] = {};
+        int right = 0;
+        for (std::size_t i = 0; i < parts.size() && i < 2; ++i) edges[i] = right += parts[i].width;
+        SendMessageA(control, SB_SETPARTS, parts.size(), reinterpret_cast<LPARAM>(edges));
+        for (std::size_t i = 0; i < parts.size() && i < 2; ++i)
+            SendMessageA(control, SB_SETTEXTA, i, reinterpret_cast<LPARAM>(parts[i].text));
+        break;
+    }
+    default:
+        break;
+    }
+    return control;
+}
+
+HWND InstallerWindow::Control(int id) const {
+    auto found = controls_.find(id);
+    return found == controls_.end() ? nullptr : found->second;
+}
+
+HWND InstallerWindow::ContainerHandle(Container container) const {
+    switch (container) {
+    case Container::Window: return window_.load();
+    case Container::Banner: return Control(ctl::分组框1);
+    default: return pages_[PageIndex(container)];
+    }
+}
+
+bool InstallerWindow::RunOnWindowThread(const std::function<void()>& action) {
+    HWND hwnd = window_.load();
+    if (!hwnd) return false;
+    if (GetWindowThreadProcessId(hwnd, nullptr) == GetCurrentThreadId()) {
+        action();
+        return true;
+    }
+    return SendMessageA(hwnd, kRunActionMessage, 0, reinterpret_cast<LPARAM>(&action)) == 1;
+}
+
+void InstallerWindow::SetCaption(int id, const Text& text) {
+    RunOnWindowThread([&] {
+        if (HWND control = Control(id)) SetText(control, text);
+    });
+}
+
+Text InstallerWindow::Caption(int id) {
+    Text text;
+    RunOnWindowThread([&] {
+        if (HWND control = Control(id)) text = GetText(control);
+    });
+    return text;
+}
+
+void InstallerWindow::SetEditContent(int id, const Text& text) { SetCaption(id, text); }
+
+Text InstallerWindow::EditContent(int id) { return Caption(id); }
+
+void InstallerWindow::Enable(int id, bool enabled) {
+    RunOnWindowThread([&] {
+        if (HWND control = Control(id)) EnableWindow(control, enabled);
+    });
+}
+
+bool InstallerWindow::IsEnabled(int id) {
+    bool enabled = false;
+    RunOnWindowThread([&] {
+        if (HWND control = Control(id)) enabled = IsWindowEnabled(control);
+    });
+    return enabled;
+}
+
+bool InstallerWindow::IsChecked(int id) {
+    bool checked = false;
+    RunOnWindowThread([&] {
+        if (HWND control = Control(id)) checked = SendMessageA(control, BM_GETCHECK, 0, 0) == BST_CHECKED;
+    });
+    return checked;
+}
+
+void InstallerWindow::Show(bool visible) {
+    RunOnWindowThread([&] { ShowWindow(window_.load(), visible ? SW_SHOW : SW_HIDE); });
+}
+
+void InstallerWindow::SetPage(int index) {
+    if (index < 0 || index > 3) return;
+    RunOnWindowThread([&] {
+        page_ = index;
+        SendMessageA(Control(ctl::选择夹1), TCM_SETCURSEL, index, 0);
+        ShowOnlyPage(index);
+    });
+}
+
+void InstallerWindow::ShowOnlyPage(int index) {
+    // Show the new page before hiding the old so nothing grey flashes.
+    ShowWindow(pages_[index], SW_SHOW);
+    for (int i = 0; i < 4; ++i)
+        if (i != index) ShowWindow(pages_[i], SW_HIDE);
+}
+
+int InstallerWindow::CurrentPage() {
+    int page = -1;
+    RunOnWindowThread([&] { page = static_cast<int>(SendMessageA(Control(ctl::选择夹1), TCM_GETCURSEL, 0, 0)); });
+    return page;
+}
+
+void InstallerWindow::SetStatusPart(int part, const Text& text) {
+    if (part < 0 || part > 1) return;
+    RunOnWindowThread([&] {
+        SendMessageA(Control(ctl::状态条1), SB_SETTEXTA, part, reinterpret_cast<LPARAM>(text.c_str()));
+    });
+}
+
+Text InstallerWindow::StatusPart(int part) {
+    Text text;
+    RunOnWindowThread([&] {
+        // SB_GETTEXT takes no buffer size, and the ANSI length message counts
+        // characters on some systems: read UTF-16 and convert.
+        HWND bar = Control(ctl::状态条1);
+        std::size_t length = LOWORD(SendMessageW(bar, SB_GETTEXTLENGTHW, part, 0));
+        std::wstring wide(length + 1, L'\0');
+        SendMessageW(bar, SB_GETTEXTW, part, reinterpret_cast<LPARAM>(wide.data()));
+        text = AnsiFromWide(wide.c_str());
+    });
+    return text;
+}
+
+LRESULT InstallerWindow::ControlColours(HDC dc, HWND control, bool edit) {
+    const ControlSpec* spec = FindControlSpec(GetDlgCtrlID(control));
+    if (!spec) return 0;
+    COLORREF under = (edit || spec->kind == ControlKind::EditBox) ? kWhite : ColourUnder(*spec);
+    SetTextColor(dc, spec->textColour);
+    SetBkColor(dc, under);
+    return reinterpret_cast<LRESULT>(under == kWhite ? whiteBrush_ : GetSysColorBrush(COLOR_BTNFACE));
+}
+
+LRESULT CALLBACK InstallerWindow::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
+        SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    }
+    auto* self = reinterpret_cast<InstallerWindow*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    if (!self) return DefWindowProcA(hwnd, message, wParam, lParam);
+    return self->Handle(hwnd, message, wParam, lParam);
+}
+
+LRESULT InstallerWindow::Handle(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case kRunActionMessage:
+        (*reinterpret_cast<const std::function<void()>*>(lParam))();
+        return 1;
+    case WM_COMMAND:
+        if (HIWORD(wParam) == BN_CLICKED) {
+            // A click sent to a disabled button (BM_CLICK) is not a click.
+            const ControlSpec* spec = FindControlSpec(LOWORD(wParam));
+            HWND control = reinterpret_cast<HWND>(lParam);
+            if (spec && spec->onClick && IsWindowEnabled(control)) spec->onClick();
+            return 0;
+        }
+        break;
+    case WM_NOTIFY: {
+        const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+        // The pages change only through the handlers, never by the headers.
+        if (header->idFrom != ctl::选择夹1) break;
+        if (header->code == TCN_SELCHANGING) return TRUE;
+        // Tab controls that change anyway are put back on the page shown.
+        if (header->code == TCN_SELCHANGE) SendMessageA(header->hwndFrom, TCM_SETCURSEL, page_, 0);
+        return 0;
+    }
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLOREDIT: {
+        LRESULT brush = ControlColours(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam),
+                                       message == WM_CTLCOLOREDIT);
+        if (brush) return brush;
+        break;
+    }
+    case WM_NCDESTROY: {
+        bool quit = quitOnDestroy_;
+        window_ = nullptr;
+        controls_.clear();
+        for (HWND& page : pages_) page = nullptr;
+        page_ = 0;
+        DeleteObject(defaultFont_);
+        DeleteObject(largeFont_);
+        DeleteObject(whiteBrush_);
+        defaultFont_ = largeFont_ = nullptr;
+        whiteBrush_ = nullptr;
+        SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
+        if (quit) PostQuitMessage(0);
+        return DefWindowProcA(hwnd, message, wParam, lParam);
+    }
+    }
+    return DefWindowProcA(hwnd, message, wParam, lParam);
+}

@@ -1,0 +1,79 @@
+#pragma once
+// The wizard window built from its description (window_layout.h), with the
+// control operations the handlers and the install worker use. Every
+// operation may be called from any thread: a call from another thread is
+// carried to the window's thread with SendMessage and returns after the
+// control was written, while the window's thread keeps pumping messages.
+#include <windows.h>
+
+#include <atomic>
+#include <functional>
+#include <map>
+
+#include "app/window_layout.h"
+#include "system/text.h"
+
+constexpr const char* kInstallerWindowClass = "VantelInstallerWindow";
+constexpr const char* kWizardPageClass = "VantelWizardPage";
+
+struct LoadOptions {
+    bool raiseCreatedEvent = true;  // run OnWindowCreated
+    bool quitOnDestroy = true;      // end the message loop when the window goes
+    bool show = true;
+};
+
+class InstallerWindow {
+public:
+    InstallerWindow() = default;
+    InstallerWindow(const InstallerWindow&) = delete;
+    InstallerWindow& operator=(const InstallerWindow&) = delete;
+    ~InstallerWindow();
+
+    // Creates the window, centred on the primary screen, and every control,
+    // then raises the created event and shows the window. False on failure.
+    bool Load(const LoadOptions& options = {});
+    void Destroy();
+
+    HWND NativeHandle() const { return window_.load(); }
+    // The control's window, or nullptr; call on the window's thread.
+    HWND Control(int id) const;
+    // The window a container's positions count from.
+    HWND ContainerHandle(Container container) const;
+
+    void SetCaption(int id, const Text& text);
+    Text Caption(int id);
+    void SetEditContent(int id, const Text& text);
+    Text EditContent(int id);
+    void Enable(int id, bool enabled);
+    bool IsEnabled(int id);
+    bool IsChecked(int id);
+    void Show(bool visible);
+    void SetPage(int index);
+    int CurrentPage();
+    void SetStatusPart(int part, const Text& text);
+    Text StatusPart(int part);
+
+    // Runs the action on the window's thread and returns when it has run;
+    // false (not run) when there is no window.
+    bool RunOnWindowThread(const std::function<void()>& action);
+
+private:
+    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT Handle(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    bool CreateControls();
+    HWND CreateControl(const ControlSpec& spec);
+    LRESULT ControlColours(HDC dc, HWND control, bool edit);
+    void ShowOnlyPage(int index);
+
+    std::atomic<HWND> window_{nullptr};
+    std::map<int, HWND> controls_;
+    HWND pages_[4] = {};
+    HFONT defaultFont_ = nullptr;
+    HFONT largeFont_ = nullptr;
+    HBRUSH whiteBrush_ = nullptr;
+    bool quitOnDestroy_ = true;
+    int page_ = 0;  // the page shown; the tab control is kept on it
+};
+
+// The program's wizard window.
+InstallerWindow& Wizard();

@@ -1,0 +1,33 @@
+#include "app/window_runtime.h"
+
+#include <commctrl.h>
+
+#include "app/gdiplus_include.h"
+
+namespace {
+ULONG_PTR gdiplusToken = 0;
+}
+
+bool InitWindowRuntime() {
+    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_TAB_CLASSES | ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+    if (gdiplusToken) return true;
+    Gdiplus::GdiplusStartupInput input;
+    return Gdiplus::GdiplusStartup(&gdiplusToken, &input, nullptr) == Gdiplus::Ok;
+}
+
+void ShutdownWindowRuntime() {
+    if (!gdiplusToken) return;
+    Gdiplus::GdiplusShutdown(gdiplusToken);
+    gdiplusToken = 0;
+}
+
+int RunMessageLoop(HWND window) {
+    MSG msg;
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        if (window && IsWindow(window) && IsDialogMessageA(window, &msg)) continue;
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    return static_cast<int>(msg.wParam);
+}

@@ -1,0 +1,108 @@
+#!/usr/bin/python3
+"""Draws the installer's pictures into app/assets/.
+
+logo.png          64 x 64, the product mark (banner and finished page)
+folder.gif        157 x 157, 16 frames: a folder with a bouncing arrow
+installing.gif    400 x 300, 120 frames: files flying into a box, with a
+                  progress bar sweeping below
+
+Run it again after changing a drawing; the outputs are committed so the
+build needs no Python.
+"""
+import math
+import os
+
+from PIL import Image, ImageDraw
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+OUT = os.path.join(HERE, "..", "app", "assets")
+
+GREEN = (72, 160, 104)
+DARK_GREEN = (40, 110, 70)
+LIGHT_GREEN = (200, 232, 208)
+BLUE = (64, 128, 208)
+GREY = (200, 200, 200)
+WHITE = (255, 255, 255)
+
+
+def logo():
+    size = 64
+    img = Image.new("RGBA", (size, size), (0, 0, 0, 0))
+    d = ImageDraw.Draw(img)
+    d.rounded_rectangle((2, 2, 61, 61), radius=14, fill=GREEN + (255,))
+    d.rounded_rectangle((2, 2, 61, 31), radius=14, fill=(96, 180, 126, 255))
+    d.rectangle((2, 20, 61, 31), fill=(96, 180, 126, 255))
+    # A bold "V" with a small shield dot: the product's mark.
+    d.line([(16, 18), (32, 48), (48, 18)], fill=WHITE + (255,), width=8, joint="curve")
+    d.ellipse((28, 8, 36, 16), fill=WHITE + (255,))
+    img.save(os.path.join(OUT, "logo.png"), optimize=True)
+
+
+def save_gif(frames, name, delay_ms):
+    first, rest = frames[0], frames[1:]
+    first.save(os.path.join(OUT, name), save_all=True, append_images=rest,
+               duration=delay_ms, loop=0, optimize=False, disposal=1)
+
+
+def to_palette(img):
+    return img.convert("P", palette=Image.ADAPTIVE, colors=32)
+
+
+def folder_frames():
+    size, count = 157, 16
+    frames = []
+    for i in range(count):
+        img = Image.new("RGB", (size, size), WHITE)
+        d = ImageDraw.Draw(img)
+        # Folder body with its tab.
+        d.rounded_rectangle((22, 62, 134, 136), radius=8, fill=(240, 196, 84))
+        d.rounded_rectangle((22, 50, 72, 70), radius=6, fill=(226, 170, 60))
+        d.rounded_rectangle((22, 70, 134, 136), radius=8, fill=(250, 210, 100))
+        # Arrow dropping into the folder.
+        offset = int(10 * math.sin(2 * math.pi * i / count))
+        top = 8 + offset
+        d.rectangle((70, top, 86, top + 30), fill=GREEN)
+        d.polygon([(58, top + 30), (98, top + 30), (78, top + 52)], fill=GREEN)
+        # A ring of dots marking progress round the folder.
+        for k in range(8):
+            a = 2 * math.pi * k / 8
+            x = 78 + 60 * math.cos(a)
+            y = 98 + 14 * math.sin(a) + 36
+            lit = (k == (i // 2) % 8)
+            r = 4 if lit else 2
+            d.ellipse((x - r, y - r, x + r, y + r), fill=DARK_GREEN if lit else GREY)
+        frames.append(to_palette(img))
+    save_gif(frames, "folder.gif", 80)
+
+
+def installing_frames():
+    w, h, count = 400, 300, 120
+    frames = []
+    for i in range(count):
+        t = i / count
+        img = Image.new("RGB", (w, h), WHITE)
+        d = ImageDraw.Draw(img)
+        # The box the files land in.
+        d.polygon([(140, 150), (260, 150), (280, 230), (120, 230)], fill=(150, 110, 70))
+        d.polygon([(140, 150), (260, 150), (240, 130), (160, 130)], fill=(190, 150, 100))
+        # Three documents on staggered arcs from the left into the box.
+        for k in range(3):
+            p = (t * 3 + k / 3.0) % 1.0
+            x = 40 + p * 150
+            y = 150 - math.sin(p * math.pi) * 110
+            d.rectangle((x, y, x + 28, y + 36), fill=WHITE, outline=BLUE, width=2)
+            for line in range(3):
+                ly = y + 9 + line * 8
+                d.line((x + 5, ly, x + 22, ly), fill=BLUE, width=2)
+        # Progress bar under the box.
+        d.rounded_rectangle((60, 255, 340, 275), radius=9, fill=LIGHT_GREEN)
+        d.rounded_rectangle((60, 255, 60 + max(18, int(280 * t)), 275), radius=9, fill=GREEN)
+        frames.append(to_palette(img))
+    save_gif(frames, "installing.gif", 40)
+
+
+if __name__ == "__main__":
+    os.makedirs(OUT, exist_ok=True)
+    logo()
+    folder_frames()
+    installing_frames()

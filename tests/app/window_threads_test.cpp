@@ -1,0 +1,100 @@
+// Control writes from other threads, and the handlers' window side.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "app/install_sequence.h"
+#include "app/installer_window.h"
+#include "app/program.h"
+#include "pump.h"
+#include "system/folders.h"
+
+namespace {
+
+class LoadedWindow : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(window.Load({.raiseCreatedEvent = false, .quitOnDestroy = false})); }
+    void TearDown() override { window.Destroy(); }
+    InstallerWindow window;
+};
+
+}  // namespace
+
+TEST_F(LoadedWindow, WorkerWritesLandOnTheWindowThreadWhileItPumps) {
+    DWORD uiThread = GetCurrentThreadId();
+    std::atomic<DWORD> ranOn{0};
+    std::atomic<bool> done{false};
+    Text seenByWorker;
+    bool enabledSeenByWorker = false;
+    std::thread worker([&] {
+        window.RunOnWindowThread([&] { ranOn = GetCurrentThreadId(); });
+        window.SetStatusPart(1, "等待程序安装完成");
+        window.Enable(ctl::按钮同意条款, true);
+        window.SetPage(2);
+        // Each write has landed by the time the call returns.
+        seenByWorker = window.StatusPart(1);
+        enabledSeenByWorker = IsWindowEnabled(window.Control(ctl::按钮同意条款)) != 0;
+        done = true;
+    });
+    EXPECT_TRUE(PumpUntil([&] { return done.load(); }, 20000));
+    worker.join();
+    EXPECT_EQ(ranOn.load(), uiThread);
+    EXPECT_EQ(seenByWorker, Text("等待程序安装完成"));
+    EXPECT_TRUE(enabledSeenByWorker);
+    EXPECT_EQ(window.StatusPart(0), Text("服务条款"));
+    EXPECT_EQ(window.CurrentPage(), 2);
+    EXPECT_TRUE(IsWindowVisible(window.ContainerHandle(Container::Page2)));
+}
+
+TEST_F(LoadedWindow, WritesAfterTheWindowIsGoneAreDropped) {
+    window.Destroy();
+    EXPECT_EQ(window.NativeHandle(), nullptr);
+    std::atomic<bool> ran{false};
+    bool delivered = true;
+    std::thread worker([&] {
+        delivered = window.RunOnWindowThread([&] { ran = true; });
+        window.SetStatusPart(0, "x");
+        window.Enable(ctl::按钮同意条款, true);
+    });
+    worker.join();  // returns without the UI thread pumping
+    EXPECT_FALSE(delivered);
+    EXPECT_FALSE(ran.load());
+    EXPECT_EQ(window.CurrentPage(), -1);
+    EXPECT_EQ(window.StatusPart(0), Text());
+}
+
+TEST(Handlers, AgreeClickMovesToTheDirectoryPage) {
+    InstallerWindow& window = Wizard();
+    ASSERT_TRUE(window.Load({.raiseCreatedEvent = false, .quitOnDestroy = false}));
+    EXPECT_FALSE(window.IsEnabled(ctl::按钮同意条款));
+    // A click on the locked button does nothing.
+    SendMessageA(window.Control(ctl::按钮同意条款), BM_CLICK, 0, 0);
+    PumpPendingMessages();
+    EXPECT_EQ(window.CurrentPage(), 0);
+
+    window.Enable(ctl::按钮同意条款, true);
+    SendMessageA(window.Control(ctl::按钮同意条款), BM_CLICK, 0, 0);
+    PumpPendingMessages();
+    EXPECT_EQ(window.CurrentPage(), 1);
+    EXPECT_TRUE(IsWindowVisible(window.ContainerHandle(Container::Page1)));
+    EXPECT_FALSE(IsWindowVisible(window.ContainerHandle(Container::Page0)));
+    EXPECT_EQ(window.StatusPart(0), Text("选择目录"));
+    EXPECT_EQ(window.StatusPart(1), Text("选择程序要安装的路径"));
+    window.Destroy();
+}
+
+TEST(Handlers, WindowCreatedFillsVersionAndDefaultPath) {
+    ProgramVersion = "2.2.06";
+    InstallerWindow& window = Wizard();
+    ASSERT_TRUE(window.Load({.raiseCreatedEvent = true, .quitOnDestroy = false}));
+    EXPECT_EQ(window.Caption(ctl::标签版本号), Text("2.2.06"));
+    Text programFiles = SpecialFolderPath(kCsidlProgramFiles);
+    ASSERT_FALSE(programFiles.empty());
+    EXPECT_EQ(window.EditContent(ctl::编辑框安装路径), programFiles + "\\VantelPA");
+    // The unlock thread waits before enabling the button.
+    EXPECT_FALSE(window.IsEnabled(ctl::按钮同意条款));
+    window.SetEditContent(ctl::编辑框安装路径, "D:\\软件\\VantelPA");
+    EXPECT_EQ(window.EditContent(ctl::编辑框安装路径), Text("D:\\软件\\VantelPA"));
+    window.Destroy();
+}
