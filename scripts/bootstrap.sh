@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake make g++ pkg-config
   g++-mingw-w64-i686 libz-mingw-w64-dev
-  wine wine32:i386 xvfb xauth fonts-wqy-microhei
+  wine wine32:i386 fonts-wine xvfb xauth fonts-wqy-microhei
   googletest zlib1g-dev libssl-dev
   python3-pil imagemagick
 )
