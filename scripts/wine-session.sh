@@ -7,8 +7,12 @@ wine_session_start() {
   local root=$1
   export WINEPREFIX="$root/build/wineprefix"
   export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-  # Wine takes code page 936 from these; bash itself has no such locale.
+  # Wine takes code page 936 from these. Its file names need the Unix
+  # locale too (without it every non-ASCII name fails with "not found"),
+  # so a private copy is compiled once when the machine has none.
+  wine_session_locale "$root"
   WINE_LOCALE=(env LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8)
+  [ -n "${LOCPATH:-}" ] && WINE_LOCALE+=(LOCPATH="$LOCPATH")
   WINE_SESSION_XVFB=""
   if [ -z "${DISPLAY:-}" ]; then
     # Xvfb picks a free display number itself and writes it to the file.
@@ -30,6 +34,18 @@ wine_session_start() {
     >>"$root/build/wineboot.log" 2>&1 </dev/null || true
   "${WINE_LOCALE[@]}" wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Vantel /d 1024x768 /f \
     >>"$root/build/wineboot.log" 2>&1 </dev/null || true
+}
+
+wine_session_locale() {
+  local dir="$1/build/locale"
+  if locale -a 2>/dev/null | grep -qix 'zh_CN.utf8'; then
+    return
+  fi
+  if [ ! -d "$dir/zh_CN.UTF-8" ] && command -v localedef >/dev/null; then
+    mkdir -p "$dir"
+    localedef -i zh_CN -f UTF-8 "$dir/zh_CN.UTF-8" >/dev/null 2>&1 || true
+  fi
+  [ -d "$dir/zh_CN.UTF-8" ] && export LOCPATH="$dir"
 }
 
 wine_session_end() {
