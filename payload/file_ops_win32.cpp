@@ -135,6 +135,15 @@ FileHandle::~FileHandle() {
 FileHandle openFile(const Text& path, int mode, int share, std::uint32_t attributes) {
     if (mode < 0 || mode > 7 || share < 0 || share > 4) return FileHandle();
     DWORD flags = attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
+    // Windows refuses writers of a read-only file; Wine running as root
+    // does not, so the rule is applied here as well.
+    DWORD existing = GetFileAttributesA(path.c_str());
+    bool writes = (kModes[mode].access & (GENERIC_WRITE | FILE_WRITE_DATA)) != 0;
+    if (writes && existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY) &&
+        !(existing & FILE_ATTRIBUTE_DIRECTORY)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FileHandle();
+    }
     HANDLE h = CreateFileA(path.c_str(), kModes[mode].access, kShares[share], nullptr, kModes[mode].creation,
                            flags, nullptr);
     return FileHandle(reinterpret_cast<std::intptr_t>(h));

@@ -21,6 +21,8 @@ wine_session_start() {
     rm -f "$numfile"
   fi
   mkdir -p "$WINEPREFIX"
+  source "$root/cmake/wine-locale.sh"
+  wine_locale_prepare "$root/build"
   # Output goes to files: Wine's services keep inherited pipes open.
   wineserver -p >/dev/null 2>&1 </dev/null
   "${WINE_LOCALE[@]}" wineboot -i >"$root/build/wineboot.log" 2>&1 </dev/null || true
