@@ -7,8 +7,6 @@ export WINEPREFIX="${WINEPREFIX:-$here/../build/wineprefix}"
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 export DISPLAY="${DISPLAY:-:99}"
-# The Unix locale compiled by the test session, for non-ASCII file names.
-if [ -z "${LOCPATH:-}" ] && [ -d "$here/../build/locale/zh_CN.UTF-8" ]; then
-  export LOCPATH="$here/../build/locale"
-fi
+source "$here/wine-locale.sh"
+wine_locale_prepare "$here/../build"
 exec env LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 wine "$@"

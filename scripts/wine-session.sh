@@ -10,7 +10,8 @@ wine_session_start() {
   # Wine takes code page 936 from these. Its file names need the Unix
   # locale too (without it every non-ASCII name fails with "not found"),
   # so a private copy is compiled once when the machine has none.
-  wine_session_locale "$root"
+  source "$root/cmake/wine-locale.sh"
+  wine_locale_prepare "$root/build"
   WINE_LOCALE=(env LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8)
   [ -n "${LOCPATH:-}" ] && WINE_LOCALE+=(LOCPATH="$LOCPATH")
   WINE_SESSION_XVFB=""
@@ -34,18 +35,6 @@ wine_session_start() {
     >>"$root/build/wineboot.log" 2>&1 </dev/null || true
   "${WINE_LOCALE[@]}" wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Vantel /d 1024x768 /f \
     >>"$root/build/wineboot.log" 2>&1 </dev/null || true
-}
-
-wine_session_locale() {
-  local dir="$1/build/locale"
-  if locale -a 2>/dev/null | grep -qix 'zh_CN.utf8'; then
-    return
-  fi
-  if [ ! -d "$dir/zh_CN.UTF-8" ] && command -v localedef >/dev/null; then
-    mkdir -p "$dir"
-    localedef -i zh_CN -f UTF-8 "$dir/zh_CN.UTF-8" >/dev/null 2>&1 || true
-  fi
-  [ -d "$dir/zh_CN.UTF-8" ] && export LOCPATH="$dir"
 }
 
 wine_session_end() {
