@@ -31,21 +31,21 @@ const char* Win32Class(ControlKind kind) {
     return "STATIC";
 }
 
-DWORD Win32Style(const ControlSpec& spec) {
+DWORD Win32Style(const ControlSpec& row) {
     DWORD style = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS;
-    if (spec.flags & kDisabled) style |= WS_DISABLED;
-    switch (spec.kind) {
+    if (row.flags & kDisabled) style |= WS_DISABLED;
+    switch (row.kind) {
     case ControlKind::GroupBox: return style | BS_GROUPBOX | WS_CLIPCHILDREN;
     case ControlKind::Button: return style | WS_TABSTOP | BS_PUSHBUTTON;
     case ControlKind::CheckBox: return style | WS_TABSTOP | BS_AUTOCHECKBOX;
     case ControlKind::Label:
     case ControlKind::TransLabel:
-        return style | SS_NOPREFIX | ((spec.flags & kWordWrap) ? SS_LEFT : SS_LEFTNOWORDWRAP);
+        return style | SS_NOPREFIX | ((row.flags & kWordWrap) ? SS_LEFT : SS_LEFTNOWORDWRAP);
     case ControlKind::EditBox:
         style |= WS_TABSTOP | WS_BORDER;
-        if (spec.flags & kMultiLine) style |= ES_MULTILINE | ES_AUTOVSCROLL | WS_VSCROLL;
+        if (row.flags & kMultiLine) style |= ES_MULTILINE | ES_AUTOVSCROLL | WS_VSCROLL;
         else style |= ES_AUTOHSCROLL;
-        if (spec.flags & kReadOnly) style |= ES_READONLY;
+        if (row.flags & kReadOnly) style |= ES_READONLY;
         return style;
     case ControlKind::Tab: return style | WS_CLIPCHILDREN | TCS_FOCUSNEVER;
     case ControlKind::StatusBar: return style | CCS_NOPARENTALIGN | CCS_NORESIZE;
@@ -77,12 +77,12 @@ bool Inside(const ControlSpec& inner, const ControlSpec& outer) {
 
 // Labels draw on the colour of what lies under them: white on the pages
 // and over the tab area, the window colour elsewhere.
-COLORREF ColourUnder(const ControlSpec& spec) {
-    if (spec.flags & kWhiteBackground) return kWhite;
-    if (IsPage(spec.container)) return kWhite;
-    if (spec.container == Container::Window) {
+COLORREF ColourUnder(const ControlSpec& row) {
+    if (row.flags & kWhiteBackground) return kWhite;
+    if (IsPage(row.container)) return kWhite;
+    if (row.container == Container::Window) {
         const ControlSpec* tab = FindControlSpec(ctl::选择夹1);
-        if (tab && Inside(spec, *tab)) return kWhite;
+        if (tab && Inside(row, *tab)) return kWhite;
     }
     return GetSysColor(COLOR_BTNFACE);
 }
@@ -219,13 +219,13 @@ bool InstallerWindow::Load(const LoadOptions& options) {
     if (window_.load()) return false;
     if (!InitWindowRuntime() || !RegisterClasses() || !RegisterWindowClass(WindowProc)) return false;
     quitOnDestroy_ = options.quitOnDestroy;
-    const WindowSpec& spec = InstallerWindowSpec();
+    const WindowSpec& row = InstallerWindowSpec();
     // Halves rounded toward zero, as C++ division does.
-    int left = (GetSystemMetrics(SM_CXSCREEN) - spec.width) / 2;
-    int top = (GetSystemMetrics(SM_CYSCREEN) - spec.height) / 2;
-    HWND hwnd = CreateWindowExA(WS_EX_CONTROLPARENT, kInstallerWindowClass, spec.caption,
+    int left = (GetSystemMetrics(SM_CXSCREEN) - row.width) / 2;
+    int top = (GetSystemMetrics(SM_CYSCREEN) - row.height) / 2;
+    HWND hwnd = CreateWindowExA(WS_EX_CONTROLPARENT, kInstallerWindowClass, row.caption,
                                 WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN, left,
-                                top, spec.width, spec.height, nullptr, nullptr, GetModuleHandleA(nullptr), this);
+                                top, row.width, row.height, nullptr, nullptr, GetModuleHandleA(nullptr), this);
     if (!hwnd) return false;
     window_ = hwnd;
     if (!CreateControls()) {
@@ -249,40 +249,40 @@ bool InstallerWindow::CreateControls() {
     whiteBrush_ = CreateSolidBrush(kWhite);
     defaultFont_ = CreateDefaultFont();
     largeFont_ = CreateLargeFont();
-    for (const ControlSpec& spec : InstallerControls()) {
-        HWND control = CreateControl(spec);
+    for (const ControlSpec& row : InstallerControls()) {
+        HWND control = CreateControl(row);
         if (!control) return false;
-        controls_[spec.id] = control;
+        controls_[row.id] = control;
     }
     return true;
 }
 
-HWND InstallerWindow::CreateControl(const ControlSpec& spec) {
-    HWND parent = ContainerHandle(spec.container);
+HWND InstallerWindow::CreateControl(const ControlSpec& row) {
+    HWND parent = ContainerHandle(row.container);
     if (!parent) return nullptr;
-    ByteBuffer assetBytes = spec.asset == Asset::None ? ByteBuffer{} : LoadAsset(AssetResource(spec.asset));
-    PictureBoxInit picture{&assetBytes, (spec.flags & kScaled) != 0, ColourUnder(spec)};
-    void* createParam = spec.kind == ControlKind::PicBox ? &picture : nullptr;
-    DWORD exStyle = spec.kind == ControlKind::GroupBox ? WS_EX_CONTROLPARENT : 0;
-    HWND control = CreateWindowExA(exStyle, Win32Class(spec.kind), spec.text ? spec.text : "", Win32Style(spec),
-                                   spec.left, spec.top, spec.width, spec.height, parent,
-                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), GetModuleHandleA(nullptr),
+    ByteBuffer assetBytes = row.asset == Asset::None ? ByteBuffer{} : LoadAsset(AssetResource(row.asset));
+    PictureBoxInit picture{&assetBytes, (row.flags & kScaled) != 0, ColourUnder(row)};
+    void* createParam = row.kind == ControlKind::PicBox ? &picture : nullptr;
+    DWORD exStyle = row.kind == ControlKind::GroupBox ? WS_EX_CONTROLPARENT : 0;
+    HWND control = CreateWindowExA(exStyle, Win32Class(row.kind), row.text ? row.text : "", Win32Style(row),
+                                   row.left, row.top, row.width, row.height, parent,
+                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(row.id)), GetModuleHandleA(nullptr),
                                    createParam);
     if (!control) return nullptr;
     // Later rows lie above earlier ones (the version label over the tab area).
     SetWindowPos(control, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>((spec.flags & kLargeFont) ? largeFont_ : defaultFont_),
+    SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>((row.flags & kLargeFont) ? largeFont_ : defaultFont_),
                  FALSE);
 
-    switch (spec.kind) {
+    switch (row.kind) {
     case ControlKind::GroupBox:
         SetWindowSubclass(control, GroupBoxProc, 1, 0);
         break;
     case ControlKind::CheckBox:
-        SendMessageA(control, BM_SETCHECK, (spec.flags & kChecked) ? BST_CHECKED : BST_UNCHECKED, 0);
+        SendMessageA(control, BM_SETCHECK, (row.flags & kChecked) ? BST_CHECKED : BST_UNCHECKED, 0);
         break;
     case ControlKind::EditBox:
-        if (spec.asset == Asset::Agreement) SetText(control, TextFromBytes(assetBytes));
+        if (row.asset == Asset::Agreement) SetText(control, TextFromBytes(assetBytes));
         break;
     case ControlKind::Tab: {
         SetWindowSubclass(control, TabProc, 1, 0);
@@ -296,7 +296,7 @@ HWND InstallerWindow::CreateControl(const ControlSpec& spec) {
             // from the tab control's corner, and the headers stay hidden.
             pages_[i] = CreateWindowExA(WS_EX_CONTROLPARENT, kWizardPageClass, captions[i],
                                         WS_CHILD | WS_CLIPCHILDREN | WS_CLIPSIBLINGS | (i == 0 ? WS_VISIBLE : 0), 0,
-                                        0, spec.width, spec.height, control, nullptr, GetModuleHandleA(nullptr),
+                                        0, row.width, row.height, control, nullptr, GetModuleHandleA(nullptr),
                                         nullptr);
             if (!pages_[i]) return nullptr;
         }
@@ -430,10 +430,10 @@ Text InstallerWindow::StatusPart(int part) {
 }
 
 LRESULT InstallerWindow::ControlColours(HDC dc, HWND control, bool edit) {
-    const ControlSpec* spec = FindControlSpec(GetDlgCtrlID(control));
-    if (!spec) return 0;
-    COLORREF under = (edit || spec->kind == ControlKind::EditBox) ? kWhite : ColourUnder(*spec);
-    SetTextColor(dc, spec->textColour);
+    const ControlSpec* row = FindControlSpec(GetDlgCtrlID(control));
+    if (!row) return 0;
+    COLORREF under = (edit || row->kind == ControlKind::EditBox) ? kWhite : ColourUnder(*row);
+    SetTextColor(dc, row->textColour);
     SetBkColor(dc, under);
     return reinterpret_cast<LRESULT>(under == kWhite ? whiteBrush_ : GetSysColorBrush(COLOR_BTNFACE));
 }
@@ -456,9 +456,9 @@ LRESULT InstallerWindow::Handle(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
     case WM_COMMAND:
         if (HIWORD(wParam) == BN_CLICKED) {
             // A click sent to a disabled button (BM_CLICK) is not a click.
-            const ControlSpec* spec = FindControlSpec(LOWORD(wParam));
+            const ControlSpec* row = FindControlSpec(LOWORD(wParam));
             HWND control = reinterpret_cast<HWND>(lParam);
-            if (spec && spec->onClick && IsWindowEnabled(control)) spec->onClick();
+            if (row && row->onClick && IsWindowEnabled(control)) row->onClick();
             return 0;
         }
         break;

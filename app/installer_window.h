@@ -61,7 +61,7 @@ private:
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT Handle(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     bool CreateControls();
-    HWND CreateControl(const ControlSpec& spec);
+    HWND CreateControl(const ControlSpec& row);
     LRESULT ControlColours(HDC dc, HWND control, bool edit);
     void ShowOnlyPage(int index);
 

@@ -70,7 +70,7 @@ std::span<const char* const> TabPageCaptions() { return kPages; }
 std::span<const StatusPartSpec> StatusParts() { return kStatusParts; }
 
 const ControlSpec* FindControlSpec(int id) {
-    for (const ControlSpec& spec : kControls)
-        if (spec.id == id) return &spec;
+    for (const ControlSpec& row : kControls)
+        if (row.id == id) return &row;
     return nullptr;
 }

@@ -13,10 +13,10 @@
 
 namespace {
 
-const ControlSpec& Spec(int id) {
-    const ControlSpec* spec = FindControlSpec(id);
-    EXPECT_NE(spec, nullptr) << id;
-    return *spec;
+const ControlSpec& RowOf(int id) {
+    const ControlSpec* row = FindControlSpec(id);
+    EXPECT_NE(row, nullptr) << id;
+    return *row;
 }
 
 bool Within(const ControlSpec& c, int width, int height) {
@@ -75,8 +75,8 @@ TEST(WindowLayout, TableIsConsistent) {
     std::set<int> ids;
     std::set<std::string> names;
     int disabled = 0;
-    const ControlSpec& banner = Spec(ctl::分组框1);
-    const ControlSpec& tab = Spec(ctl::选择夹1);
+    const ControlSpec& banner = RowOf(ctl::分组框1);
+    const ControlSpec& tab = RowOf(ctl::选择夹1);
     for (const ControlSpec& c : InstallerControls()) {
         EXPECT_TRUE(ids.insert(c.id).second) << c.id;
         EXPECT_TRUE(names.insert(c.name).second) << c.id;
@@ -88,23 +88,23 @@ TEST(WindowLayout, TableIsConsistent) {
     }
     EXPECT_EQ(ids.size(), 21u);
     EXPECT_EQ(disabled, 1);
-    EXPECT_TRUE(Spec(ctl::按钮同意条款).flags & kDisabled);
+    EXPECT_TRUE(RowOf(ctl::按钮同意条款).flags & kDisabled);
 
     // The three forward buttons sit at the same place on their pages.
     for (int id : {ctl::按钮开始安装, ctl::按钮完成安装}) {
-        EXPECT_EQ(Spec(id).left, Spec(ctl::按钮同意条款).left);
-        EXPECT_EQ(Spec(id).width, Spec(ctl::按钮同意条款).width);
-        EXPECT_EQ(Spec(id).height, Spec(ctl::按钮同意条款).height);
-        EXPECT_LE(std::abs(Spec(id).top - Spec(ctl::按钮同意条款).top), 2);
+        EXPECT_EQ(RowOf(id).left, RowOf(ctl::按钮同意条款).left);
+        EXPECT_EQ(RowOf(id).width, RowOf(ctl::按钮同意条款).width);
+        EXPECT_EQ(RowOf(id).height, RowOf(ctl::按钮同意条款).height);
+        EXPECT_LE(std::abs(RowOf(id).top - RowOf(ctl::按钮同意条款).top), 2);
     }
-    EXPECT_EQ(Spec(ctl::按钮同意条款).container, Container::Page0);
-    EXPECT_EQ(Spec(ctl::按钮开始安装).container, Container::Page1);
-    EXPECT_EQ(Spec(ctl::按钮完成安装).container, Container::Page3);
+    EXPECT_EQ(RowOf(ctl::按钮同意条款).container, Container::Page0);
+    EXPECT_EQ(RowOf(ctl::按钮开始安装).container, Container::Page1);
+    EXPECT_EQ(RowOf(ctl::按钮完成安装).container, Container::Page3);
     for (const ControlSpec& c : InstallerControls()) EXPECT_FALSE(c.kind == ControlKind::Button && c.container == Container::Page2);
 
     // The version label is drawn on the tab area and above it.
-    EXPECT_GT(Spec(ctl::标签版本号).top, tab.top);
-    EXPECT_GT(&Spec(ctl::标签版本号), &tab);
+    EXPECT_GT(RowOf(ctl::标签版本号).top, tab.top);
+    EXPECT_GT(&RowOf(ctl::标签版本号), &tab);
 }
 
 TEST_F(BuiltWindow, EveryControlMatchesItsRow) {
