@@ -2,6 +2,10 @@
 // of the backend's primitives.
 #include "payload/file_ops.h"
 
+#include <new>
+
+#include "payload/md5.h"
+
 namespace {
 
 // Byte position of the last "\" that is a whole character, npos if none.
@@ -77,4 +81,35 @@ void collectFiles(const Text& folder, TextList& out) {
         else
             out.push_back(full);
     }
+}
+
+ByteBuffer readWholeFile(const Text& path) {
+    FileHandle file = openFile(path, 1, 1);
+    std::size_t size = 0;
+    if (!file.valid() || !openFileSize(file, size)) return ByteBuffer();
+    ByteBuffer bytes;
+    try {
+        bytes.resize(size);
+    } catch (const std::bad_alloc&) {
+        return ByteBuffer();
+    }
+    if (!readExactly(file, bytes.data(), size)) return ByteBuffer();
+    return bytes;
+}
+
+Text md5OfFile(const Text& path) {
+    if (!pathExists(path)) return Text();
+    // Hashed chunk by chunk; what cannot be read digests as no bytes.
+    FileHandle file = openFile(path, 1, 1);
+    std::size_t size = 0;
+    if (!file.valid() || !openFileSize(file, size)) return Md5OfBytes(nullptr, 0);
+    Md5 digest;
+    ByteBuffer chunk(kFileChunkSize);
+    for (std::size_t total = 0; total < size;) {
+        std::size_t want = size - total < kFileChunkSize ? size - total : kFileChunkSize;
+        if (!readExactly(file, chunk.data(), want)) return Md5OfBytes(nullptr, 0);
+        digest.update(chunk.data(), want);
+        total += want;
+    }
+    return digest.finish();
 }

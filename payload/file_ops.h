@@ -48,6 +48,12 @@ private:
 // existing. Share codes 1..4: read and write, write, read, none; 0 means read.
 FileHandle openFile(const Text& path, int mode = 0, int share = 0, std::uint32_t attributes = 0);
 
+// The size of an open file; false when it cannot be told.
+bool openFileSize(const FileHandle& file, std::size_t& size);
+// Reads exactly length bytes in chunks, dispatching pending messages
+// between them; false when a read fails or makes no progress.
+bool readExactly(const FileHandle& file, std::uint8_t* into, std::size_t length);
+
 // True only for an existing folder.
 bool isDirectory(const Text& path);
 bool pathExists(const Text& path);

@@ -15,7 +15,6 @@
 #include <vector>
 
 #include "payload/file_ops.h"
-#include "payload/md5.h"
 #include "system/folders.h"
 #include "system/posix_path.h"
 
@@ -46,25 +45,6 @@ constexpr int kModeFlags[] = {
     O_RDWR | O_CREAT,             // 7
 };
 
-bool ReadFully(int fd, std::uint8_t* into, std::size_t length) {
-    std::size_t total = 0;
-    while (total < length) {
-        std::size_t want = length - total < kFileChunkSize ? length - total : kFileChunkSize;
-        ssize_t got = read(fd, into + total, want);
-        if (got < 0 && errno == EINTR) continue;
-        // A read that fails or makes no progress ends the whole read.
-        if (got <= 0) return false;
-        total += static_cast<std::size_t>(got);
-    }
-    return true;
-}
-
-bool SizeOf(int fd, std::size_t& size) {
-    struct stat st;
-    if (fstat(fd, &st) != 0 || st.st_size < 0) return false;
-    size = static_cast<std::size_t>(st.st_size);
-    return true;
-}
 
 std::vector<std::string> NativeNames(const std::string& folder) {
     std::vector<std::string> names;
@@ -118,6 +98,26 @@ FileHandle::~FileHandle() {
     if (native_ != -1) close(static_cast<int>(native_));
 }
 
+bool readExactly(const FileHandle& file, std::uint8_t* into, std::size_t length) {
+    std::size_t total = 0;
+    while (total < length) {
+        std::size_t want = length - total < kFileChunkSize ? length - total : kFileChunkSize;
+        ssize_t got = read(Fd(file), into + total, want);
+        if (got < 0 && errno == EINTR) continue;
+        // A read that fails or makes no progress ends the whole read.
+        if (got <= 0) return false;
+        total += static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+bool openFileSize(const FileHandle& file, std::size_t& size) {
+    struct stat st;
+    if (fstat(Fd(file), &st) != 0 || st.st_size < 0) return false;
+    size = static_cast<std::size_t>(st.st_size);
+    return true;
+}
+
 FileHandle openFile(const Text& path, int mode, int share, std::uint32_t attributes) {
     (void)share;  // no share modes here
     (void)attributes;
@@ -149,20 +149,6 @@ bool pathExists(const Text& path) {
 int entryKind(const Text& path) {
     if (!pathExists(path)) return kEntryMissing;
     return isDirectory(path) ? kEntryFolder : kEntryFile;
-}
-
-ByteBuffer readWholeFile(const Text& path) {
-    FileHandle file = openFile(path, 1, 1);
-    std::size_t size = 0;
-    if (!file.valid() || !SizeOf(Fd(file), size)) return ByteBuffer();
-    ByteBuffer bytes;
-    try {
-        bytes.resize(size);
-    } catch (const std::bad_alloc&) {
-        return ByteBuffer();
-    }
-    if (!ReadFully(Fd(file), bytes.data(), size)) return ByteBuffer();
-    return bytes;
 }
 
 bool writeWholeFile(const Text& path, const std::uint8_t* data, std::size_t length) {
@@ -243,22 +229,6 @@ bool forceRemove(const Text& path) {
         rmdir(work.c_str());
     }
     return !pathExists(path);
-}
-
-Text md5OfFile(const Text& path) {
-    if (!pathExists(path)) return Text();
-    FileHandle file = openFile(path, 1, 1);
-    std::size_t size = 0;
-    if (!file.valid() || !SizeOf(Fd(file), size)) return Md5OfBytes(nullptr, 0);
-    Md5 digest;
-    ByteBuffer chunk(kFileChunkSize);
-    for (std::size_t total = 0; total < size;) {
-        std::size_t want = size - total < kFileChunkSize ? size - total : kFileChunkSize;
-        if (!ReadFully(Fd(file), chunk.data(), want)) return Md5OfBytes(nullptr, 0);
-        digest.update(chunk.data(), want);
-        total += want;
-    }
-    return digest.finish();
 }
 
 TextList listDirectory(const Text& folder, const Text& pattern) {

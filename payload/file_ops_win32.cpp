@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "payload/file_ops.h"
-#include "payload/md5.h"
 #include "process/message_pump.h"
 #include "system/folders.h"
 
@@ -105,31 +104,32 @@ void ClearFolder(const Text& folder) {
     }
 }
 
-bool ReadFully(HANDLE file, std::uint8_t* into, std::size_t length) {
+
+}  // namespace
+
+FileHandle::~FileHandle() {
+    if (native_ != -1) CloseHandle(reinterpret_cast<HANDLE>(native_));
+}
+
+bool readExactly(const FileHandle& file, std::uint8_t* into, std::size_t length) {
     std::size_t total = 0;
     while (total < length) {
         if (total > 0) PumpPendingMessages();
         DWORD want = static_cast<DWORD>(length - total < kFileChunkSize ? length - total : kFileChunkSize);
         DWORD got = 0;
         // A read that fails or makes no progress ends the whole read.
-        if (!ReadFile(file, into + total, want, &got, nullptr) || got == 0) return false;
+        if (!ReadFile(Native(file), into + total, want, &got, nullptr) || got == 0) return false;
         total += got;
     }
     return true;
 }
 
-bool SizeOf(HANDLE file, std::size_t& size) {
+bool openFileSize(const FileHandle& file, std::size_t& size) {
     LARGE_INTEGER large;
-    if (!GetFileSizeEx(file, &large) || large.QuadPart < 0) return false;
+    if (!GetFileSizeEx(Native(file), &large) || large.QuadPart < 0) return false;
     if (static_cast<unsigned long long>(large.QuadPart) > SIZE_MAX) return false;
     size = static_cast<std::size_t>(large.QuadPart);
     return true;
-}
-
-}  // namespace
-
-FileHandle::~FileHandle() {
-    if (native_ != -1) CloseHandle(reinterpret_cast<HANDLE>(native_));
 }
 
 FileHandle openFile(const Text& path, int mode, int share, std::uint32_t attributes) {
@@ -162,21 +162,6 @@ int entryKind(const Text& path) {
     FindHandle find(FindFirstFileA(path.c_str(), &data));
     if (!find.valid() || data.dwFileAttributes == FILE_ATTRIBUTE_DIRECTORY || isDirectory(path)) return kEntryFolder;
     return kEntryFile;
-}
-
-ByteBuffer readWholeFile(const Text& path) {
-    FileHandle file = openFile(path, 1, 1);
-    if (!file.valid()) return ByteBuffer();
-    std::size_t size = 0;
-    if (!SizeOf(Native(file), size)) return ByteBuffer();
-    ByteBuffer bytes;
-    try {
-        bytes.resize(size);
-    } catch (const std::bad_alloc&) {
-        return ByteBuffer();
-    }
-    if (!ReadFully(Native(file), bytes.data(), size)) return ByteBuffer();
-    return bytes;
 }
 
 bool writeWholeFile(const Text& path, const std::uint8_t* data, std::size_t length) {
@@ -252,22 +237,6 @@ bool forceRemove(const Text& path) {
     }
     removeDirectoryTree(work);
     return !pathExists(path);
-}
-
-Text md5OfFile(const Text& path) {
-    if (!pathExists(path)) return Text();
-    FileHandle file = openFile(path, 1, 1);
-    std::size_t size = 0;
-    if (!file.valid() || !SizeOf(Native(file), size)) return Md5OfBytes(nullptr, 0);
-    Md5 digest;
-    ByteBuffer chunk(kFileChunkSize);
-    for (std::size_t total = 0; total < size;) {
-        std::size_t want = size - total < kFileChunkSize ? size - total : kFileChunkSize;
-        if (!ReadFully(Native(file), chunk.data(), want)) return Md5OfBytes(nullptr, 0);
-        digest.update(chunk.data(), want);
-        total += want;
-    }
-    return digest.finish();
 }
 
 TextList listDirectory(const Text& folder, const Text& pattern) {
