@@ -104,7 +104,6 @@ void ClearFolder(const Text& folder) {
     }
 }
 
-
 }  // namespace
 
 FileHandle::~FileHandle() {
