@@ -7,7 +7,7 @@ packages=(
   cmake make g++ pkg-config
   g++-mingw-w64-i686 libz-mingw-w64-dev
   wine wine32:i386 fonts-wine xvfb xauth fonts-wqy-microhei
-  googletest zlib1g-dev libssl-dev
+  googletest zlib1g-dev libssl-dev locales
   python3-pil imagemagick
 )
 

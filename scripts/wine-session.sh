@@ -7,8 +7,13 @@ wine_session_start() {
   local root=$1
   export WINEPREFIX="$root/build/wineprefix"
   export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-  # Wine takes code page 936 from these; bash itself has no such locale.
+  # Wine takes code page 936 from these. Its file names need the Unix
+  # locale too (without it every non-ASCII name fails with "not found"),
+  # so a private copy is compiled once when the machine has none.
+  source "$root/cmake/wine-locale.sh"
+  wine_locale_prepare "$root/build"
   WINE_LOCALE=(env LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8)
+  [ -n "${LOCPATH:-}" ] && WINE_LOCALE+=(LOCPATH="$LOCPATH")
   WINE_SESSION_XVFB=""
   if [ -z "${DISPLAY:-}" ]; then
     # Xvfb picks a free display number itself and writes it to the file.

@@ -1,0 +1,80 @@
+// The platform-free file operations: path texts and the ones built on top
+// of the backend's primitives.
+#include "payload/file_ops.h"
+
+namespace {
+
+// Byte position of the last "\" that is a whole character, npos if none.
+std::size_t LastBackslashChar(const Text& text) {
+    std::size_t last = Text::npos;
+    for (std::size_t i = 0; i < text.size();) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x80 && i + 1 < text.size()) {
+            i += 2;
+            continue;
+        }
+        if (c == '\\') last = i;
+        ++i;
+    }
+    return last;
+}
+
+bool IsSeparatorByte(char c) { return c == '\\' || c == '/' || c == ':'; }
+
+}  // namespace
+
+FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
+    if (this != &other) {
+        FileHandle old(native_);
+        native_ = other.release();
+    }
+    return *this;
+}
+
+Text directoryPart(const Text& path, bool keepFinalSeparator) {
+    Text result = ForwardToBackslashes(path);
+    std::size_t lastDot = result.rfind('.');
+    std::size_t lastSeparator = LastBackslashChar(result);
+    bool lastComponentIsFile =
+        lastDot == Text::npos || lastSeparator == Text::npos || lastDot > lastSeparator;
+    if (lastComponentIsFile) result = lastSeparator == Text::npos ? Text() : result.substr(0, lastSeparator);
+    while (EndsWithBackslashChar(result)) result.pop_back();
+    if (keepFinalSeparator) result += '\\';
+    return result;
+}
+
+Text fileNamePart(const Text& path) {
+    // The name starts after the last separator that has something after it.
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < path.size();) {
+        unsigned char c = static_cast<unsigned char>(path[i]);
+        std::size_t length = (c >= 0x80 && i + 1 < path.size()) ? 2 : 1;
+        if (length == 1 && IsSeparatorByte(path[i]) && i + 1 < path.size() && path[i + 1] != '\\' &&
+            path[i + 1] != '/')
+            start = i + 1;
+        i += length;
+    }
+    return start == 0 ? Text() : path.substr(start);
+}
+
+bool deletePath(const Text& path) {
+    if (isDirectory(path)) return deleteTree(path);
+    if (pathExists(path)) return deleteFile(path);
+    return true;
+}
+
+void collectFiles(const Text& folder, TextList& out) {
+    Text path = ForwardToBackslashes(folder);
+    if (entryKind(path) != kEntryFolder) {
+        out.push_back(path);
+        return;
+    }
+    if (!EndsWithBackslashChar(path)) path += '\\';
+    for (const Text& name : listDirectory(path)) {
+        Text full = path + name;
+        if (entryKind(full) == kEntryFolder)
+            collectFiles(full, out);
+        else
+            out.push_back(full);
+    }
+}

@@ -1,0 +1,100 @@
+#pragma once
+// File and folder operations of the archive class. Paths are Text with "\"
+// separators in the ANSI code page; the POSIX backend converts them at the
+// system call. Every operation reports failure through its result.
+#include <cstddef>
+#include <cstdint>
+
+#include "system/text.h"
+
+// entryKind results.
+constexpr int kEntryMissing = -1;
+constexpr int kEntryFile = 0;
+constexpr int kEntryFolder = -2;
+
+constexpr std::uint32_t kAttributeReadOnly = 0x1;
+constexpr std::uint32_t kAttributeDirectory = 0x10;
+constexpr std::uint32_t kAttributeArchive = 0x20;
+constexpr std::uint32_t kAttributeNormal = 0x80;
+
+// Whole files move in chunks of this size.
+constexpr std::size_t kFileChunkSize = 1048576;
+
+// An open file; closed when the owner goes away. -1 when not open.
+class FileHandle {
+public:
+    FileHandle() = default;
+    explicit FileHandle(std::intptr_t native) : native_(native) {}
+    ~FileHandle();
+    FileHandle(FileHandle&& other) noexcept : native_(other.release()) {}
+    FileHandle& operator=(FileHandle&& other) noexcept;
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+
+    bool valid() const { return native_ != -1; }
+    std::intptr_t native() const { return native_; }
+    std::intptr_t release() {
+        std::intptr_t n = native_;
+        native_ = -1;
+        return n;
+    }
+
+private:
+    std::intptr_t native_ = -1;
+};
+
+// Modes 1..7: read / write / read-write open existing, read-write create
+// always, write / read / read-write open always; 0 means read-write open
+// existing. Share codes 1..4: read and write, write, read, none; 0 means read.
+FileHandle openFile(const Text& path, int mode = 0, int share = 0, std::uint32_t attributes = 0);
+
+// True only for an existing folder.
+bool isDirectory(const Text& path);
+bool pathExists(const Text& path);
+// kEntryMissing, kEntryFolder or kEntryFile.
+int entryKind(const Text& path);
+// The folder part of a path; a last component without a dot is taken for a
+// folder when an earlier component has one. End tests work on characters.
+Text directoryPart(const Text& path, bool keepFinalSeparator = false);
+// The name after the last separator (a final separator stays with it);
+// empty when that is the whole path.
+Text fileNamePart(const Text& path);
+
+// All bytes, or empty when the file cannot be opened or a read fails.
+ByteBuffer readWholeFile(const Text& path);
+// Creates or truncates the file and writes every byte; false when the file
+// cannot be opened or a write makes no progress.
+bool writeWholeFile(const Text& path, const std::uint8_t* data, std::size_t length);
+inline bool writeWholeFile(const Text& path, const ByteBuffer& data) {
+    return writeWholeFile(path, data.data(), data.size());
+}
+
+// Failure is ignored. On POSIX only the read-only bit has an effect.
+void setAttributes(const Text& path, std::uint32_t attributes);
+// The attribute word, -1 when nothing is there.
+std::int32_t getAttributes(const Text& path);
+
+bool deleteFile(const Text& path);
+bool removeFolder(const Text& path);
+// A folder with everything below it; true when nothing is left at the path.
+bool deleteTree(const Text& folder);
+// Refuses empty paths and drive roots; true when the folder itself went.
+bool removeDirectoryTree(const Text& folder);
+// A folder or a file; true when nothing is there afterwards.
+bool deletePath(const Text& path);
+// Deletes a file or moves it out of the way under the temporary folder;
+// true when nothing is at the path afterwards.
+bool forceRemove(const Text& path);
+
+// Empty when nothing exists; otherwise the lowercase MD5 of the contents,
+// read in chunks (an entry that cannot be read digests as no bytes).
+Text md5OfFile(const Text& path);
+
+// Names directly inside a folder (no "." or ".."); empty when it is not one.
+// An empty pattern means every name.
+TextList listDirectory(const Text& folder, const Text& pattern = Text());
+// Full paths of every file below a folder, depth first in listing order;
+// a path that is not a folder is returned itself.
+void collectFiles(const Text& folder, TextList& out);
+// Low 32 bits of the size, -1 when nothing is found.
+std::int32_t fileSizeOf(const Text& path);

@@ -1,0 +1,286 @@
+// POSIX backend of the file operations. Paths arrive as GBK text with "\"
+// separators and are converted at the system call. The read-only attribute
+// is the owner's write permission, enforced here even for root.
+#include <dirent.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "payload/file_ops.h"
+#include "payload/md5.h"
+#include "system/folders.h"
+#include "system/posix_path.h"
+
+namespace {
+
+// Empty when the text is empty or not valid GBK.
+std::string NativePath(const Text& path) { return path.empty() ? std::string() : ToPosixPath(path); }
+
+bool StatOf(const Text& path, struct stat& st) {
+    std::string native = NativePath(path);
+    return !native.empty() && stat(native.c_str(), &st) == 0;
+}
+
+bool LinkStatOf(const std::string& native, struct stat& st) {
+    return !native.empty() && lstat(native.c_str(), &st) == 0;
+}
+
+int Fd(const FileHandle& file) { return static_cast<int>(file.native()); }
+
+constexpr int kModeFlags[] = {
+    O_RDWR,                       // 0: read-write, open existing
+    O_RDONLY,                     // 1
+    O_WRONLY,                     // 2
+    O_RDWR,                       // 3
+    O_RDWR | O_CREAT | O_TRUNC,   // 4
+    O_WRONLY | O_CREAT,           // 5
+    O_RDONLY | O_CREAT,           // 6
+    O_RDWR | O_CREAT,             // 7
+};
+
+bool ReadFully(int fd, std::uint8_t* into, std::size_t length) {
+    std::size_t total = 0;
+    while (total < length) {
+        std::size_t want = length - total < kFileChunkSize ? length - total : kFileChunkSize;
+        ssize_t got = read(fd, into + total, want);
+        if (got < 0 && errno == EINTR) continue;
+        // A read that fails or makes no progress ends the whole read.
+        if (got <= 0) return false;
+        total += static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+bool SizeOf(int fd, std::size_t& size) {
+    struct stat st;
+    if (fstat(fd, &st) != 0 || st.st_size < 0) return false;
+    size = static_cast<std::size_t>(st.st_size);
+    return true;
+}
+
+std::vector<std::string> NativeNames(const std::string& folder) {
+    std::vector<std::string> names;
+    DIR* dir = opendir(folder.c_str());
+    if (!dir) return names;
+    while (dirent* entry = readdir(dir)) {
+        std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(dir);
+    // No listing order is defined here; sorted names make archives reproducible.
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bool IsRealFolder(const std::string& native) {
+    struct stat st;
+    return LinkStatOf(native, st) && S_ISDIR(st.st_mode);
+}
+
+// Depth first, links never followed: files first, then folders.
+void ClearFolder(const std::string& folder) {
+    std::vector<std::string> names = NativeNames(folder);
+    for (const std::string& name : names)
+        if (!IsRealFolder(folder + "/" + name)) unlink((folder + "/" + name).c_str());
+    for (const std::string& name : names) {
+        std::string full = folder + "/" + name;
+        if (!IsRealFolder(full)) continue;
+        ClearFolder(full);
+        rmdir(full.c_str());
+    }
+}
+
+bool IsDriveRootOrSeparators(const Text& path) {
+    if (path.find_first_not_of("\\/") == Text::npos) return true;
+    if (path.size() >= 2 && path.size() <= 3 && path[1] == ':')
+        return path.size() == 2 || path[2] == '\\' || path[2] == '/';
+    return false;
+}
+
+unsigned long TickCount() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<unsigned long>(
+        static_cast<std::uint32_t>(now.tv_sec * 1000ull + static_cast<unsigned long long>(now.tv_nsec) / 1000000ull));
+}
+
+}  // namespace
+
+FileHandle::~FileHandle() {
+    if (native_ != -1) close(static_cast<int>(native_));
+}
+
+FileHandle openFile(const Text& path, int mode, int share, std::uint32_t attributes) {
+    (void)share;  // no share modes here
+    (void)attributes;
+    if (mode < 0 || mode > 7) return FileHandle();
+    std::string native = NativePath(path);
+    if (native.empty()) return FileHandle();
+    int flags = kModeFlags[mode];
+    struct stat st;
+    bool exists = stat(native.c_str(), &st) == 0;
+    // A read-only file refuses writers, as it does on Windows.
+    if (exists && (flags & (O_WRONLY | O_RDWR)) && !(st.st_mode & S_IWUSR)) return FileHandle();
+    int fd = open(native.c_str(), flags | O_CLOEXEC, 0666);
+    if (fd < 0) return FileHandle();
+    FileHandle file(fd);
+    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) return FileHandle();
+    return file;
+}
+
+bool isDirectory(const Text& path) {
+    struct stat st;
+    return StatOf(path, st) && S_ISDIR(st.st_mode);
+}
+
+bool pathExists(const Text& path) {
+    struct stat st;
+    return LinkStatOf(NativePath(path), st);
+}
+
+int entryKind(const Text& path) {
+    if (!pathExists(path)) return kEntryMissing;
+    return isDirectory(path) ? kEntryFolder : kEntryFile;
+}
+
+ByteBuffer readWholeFile(const Text& path) {
+    FileHandle file = openFile(path, 1, 1);
+    std::size_t size = 0;
+    if (!file.valid() || !SizeOf(Fd(file), size)) return ByteBuffer();
+    ByteBuffer bytes;
+    try {
+        bytes.resize(size);
+    } catch (const std::bad_alloc&) {
+        return ByteBuffer();
+    }
+    if (!ReadFully(Fd(file), bytes.data(), size)) return ByteBuffer();
+    return bytes;
+}
+
+bool writeWholeFile(const Text& path, const std::uint8_t* data, std::size_t length) {
+    FileHandle file = openFile(path, 4, 4, kAttributeNormal);
+    if (!file.valid()) return false;
+    unsigned long long total = 0;
+    while (total < length) {
+        ssize_t written = write(Fd(file), data + total, length - total);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return false;
+        total += static_cast<unsigned long long>(written);
+    }
+    return true;
+}
+
+void setAttributes(const Text& path, std::uint32_t attributes) {
+    std::string native = NativePath(path);
+    struct stat st;
+    if (native.empty() || stat(native.c_str(), &st) != 0) return;
+    mode_t mode = st.st_mode & 07777;
+    mode = (attributes & kAttributeReadOnly) ? (mode & ~static_cast<mode_t>(0222)) : (mode | S_IWUSR);
+    if (mode != (st.st_mode & 07777)) chmod(native.c_str(), mode);
+}
+
+std::int32_t getAttributes(const Text& path) {
+    struct stat st;
+    if (!StatOf(path, st)) return -1;
+    std::int32_t word = S_ISDIR(st.st_mode) ? kAttributeDirectory : kAttributeArchive;
+    if (!(st.st_mode & S_IWUSR)) word |= kAttributeReadOnly;
+    return word;
+}
+
+bool deleteFile(const Text& path) {
+    std::string native = NativePath(path);
+    if (!native.empty() && !IsRealFolder(native) && unlink(native.c_str()) == 0) return true;
+    return !pathExists(path);
+}
+
+bool removeFolder(const Text& path) {
+    std::string native = NativePath(path);
+    return !native.empty() && rmdir(native.c_str()) == 0;
+}
+
+bool deleteTree(const Text& folder) {
+    std::string native = NativePath(folder);
+    if (native.empty()) return false;
+    while (native.size() > 1 && native.back() == '/') native.pop_back();
+    if (IsRealFolder(native)) {
+        ClearFolder(native);
+        rmdir(native.c_str());
+    } else {
+        unlink(native.c_str());  // a link to a folder goes, its target stays
+    }
+    return !pathExists(folder);
+}
+
+bool removeDirectoryTree(const Text& folder) {
+    std::size_t start = folder.find_first_not_of(' ');
+    if (start == Text::npos) return false;
+    Text path = folder.substr(start);
+    if (IsDriveRootOrSeparators(path)) return false;
+    std::string native = NativePath(path);
+    if (native.empty() || !IsRealFolder(native)) return false;
+    ClearFolder(native);
+    return rmdir(native.c_str()) == 0;
+}
+
+bool forceRemove(const Text& path) {
+    std::string native = NativePath(path);
+    if (native.empty()) return false;
+    if (unlink(native.c_str()) == 0) return true;
+    // Moved out of the way under the temporary folder, then removed if possible.
+    std::string work = NativePath(TempDirectory() + "\\f" + std::to_string(TickCount()));
+    if (!work.empty()) {
+        mkdir(work.c_str(), 0700);
+        std::string moved = work + "/TemporaryFile";
+        if (rename(native.c_str(), moved.c_str()) == 0) unlink(moved.c_str());
+        rmdir(work.c_str());
+    }
+    return !pathExists(path);
+}
+
+Text md5OfFile(const Text& path) {
+    if (!pathExists(path)) return Text();
+    FileHandle file = openFile(path, 1, 1);
+    std::size_t size = 0;
+    if (!file.valid() || !SizeOf(Fd(file), size)) return Md5OfBytes(nullptr, 0);
+    Md5 digest;
+    ByteBuffer chunk(kFileChunkSize);
+    for (std::size_t total = 0; total < size;) {
+        std::size_t want = size - total < kFileChunkSize ? size - total : kFileChunkSize;
+        if (!ReadFully(Fd(file), chunk.data(), want)) return Md5OfBytes(nullptr, 0);
+        digest.update(chunk.data(), want);
+        total += want;
+    }
+    return digest.finish();
+}
+
+TextList listDirectory(const Text& folder, const Text& pattern) {
+    TextList names;
+    if (!isDirectory(folder)) return names;
+    std::string nativePattern;
+    if (!pattern.empty() && pattern != "*.*" && !GbkToUtf8(pattern, nativePattern)) return names;
+    for (const std::string& name : NativeNames(NativePath(folder))) {
+        if (!nativePattern.empty() && pattern != "*." && fnmatch(nativePattern.c_str(), name.c_str(), 0) != 0)
+            continue;
+        if (pattern == "*." && name.find('.') != std::string::npos) continue;
+        // A name the ANSI code page cannot hold is not visible through it.
+        Text gbk;
+        if (!Utf8ToGbk(name, gbk) || gbk.find('\\') != Text::npos) continue;
+        names.push_back(gbk);
+    }
+    return names;
+}
+
+std::int32_t fileSizeOf(const Text& path) {
+    struct stat st;
+    if (!StatOf(path, st)) return -1;
+    if (S_ISDIR(st.st_mode)) return 0;
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<unsigned long long>(st.st_size)));
+}

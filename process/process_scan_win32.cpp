@@ -1,0 +1,107 @@
+#include "process/process_scan.h"
+
+#include <windows.h>
+
+#include <cstring>
+
+#include "process/process_control.h"
+
+namespace {
+
+// The entry offsets below are those of the 32-bit layout.
+static_assert(sizeof(void*) == 4, "the process list is read with 32-bit offsets");
+
+constexpr ULONG kSystemProcessInformation = 5;
+constexpr LONG kStatusInfoLengthMismatch = static_cast<LONG>(0xC0000004);
+// The list may grow between the size query and the read.
+constexpr int kSnapshotAttempts = 5;
+
+// Entry fields at their 32-bit offsets.
+constexpr std::size_t kNextEntryOffset = 0x00;
+constexpr std::size_t kImageNameLength = 0x38;
+constexpr std::size_t kImageNameBuffer = 0x3C;
+constexpr std::size_t kUniqueProcessId = 0x44;
+constexpr std::size_t kEntryFieldsEnd = 0x48;
+
+constexpr UINT kProcessNameCodePage = 936;
+
+using NtQuerySystemInformationFn = LONG(NTAPI*)(ULONG, void*, ULONG, ULONG*);
+
+template <typename T>
+T FieldAt(const std::uint8_t* entry, std::size_t offset) {
+    T value;
+    std::memcpy(&value, entry + offset, sizeof(T));
+    return value;
+}
+
+// The whole snapshot, or an empty one when it cannot be taken.
+std::vector<std::uint64_t> TakeSnapshot() {
+    auto query = reinterpret_cast<NtQuerySystemInformationFn>(
+        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation"));
+    if (!query) return {};
+    ULONG needed = 0;
+    query(kSystemProcessInformation, nullptr, 0, &needed);
+    for (int attempt = 0; attempt < kSnapshotAttempts && needed > 0; ++attempt) {
+        std::vector<std::uint64_t> block((needed + 7) / 8);
+        ULONG length = static_cast<ULONG>(block.size() * 8);
+        ULONG reported = 0;
+        LONG status = query(kSystemProcessInformation, block.data(), length, &reported);
+        if (status == 0) return block;
+        if (status != kStatusInfoLengthMismatch) return {};
+        needed = reported > length ? reported : length * 2;
+    }
+    return {};
+}
+
+// The name in code page 936, sized to fit; empty when it does not convert.
+Text ConvertName(const wchar_t* name, int units) {
+    if (units <= 0) return Text();
+    int size = WideCharToMultiByte(kProcessNameCodePage, WC_COMPOSITECHECK, name, units, nullptr, 0, nullptr, nullptr);
+    if (size <= 0) return Text();
+    Text text(static_cast<std::size_t>(size), '\0');
+    int written = WideCharToMultiByte(kProcessNameCodePage, WC_COMPOSITECHECK, name, units, text.data(), size,
+                                      nullptr, nullptr);
+    text.resize(written > 0 ? static_cast<std::size_t>(written) : 0);
+    return TextFromBytes(text.data(), text.size());
+}
+
+}  // namespace
+
+int ListProcesses(ProcessIdList& ids, TextList& names) {
+    ids.clear();
+    names.clear();
+    std::vector<std::uint64_t> block = TakeSnapshot();
+    const auto* base = reinterpret_cast<const std::uint8_t*>(block.data());
+    const std::size_t size = block.size() * 8;
+    for (std::size_t offset = 0; offset + kEntryFieldsEnd <= size;) {
+        const std::uint8_t* entry = base + offset;
+        auto nameBuffer = FieldAt<std::uint32_t>(entry, kImageNameBuffer);
+        auto nameLength = FieldAt<std::uint16_t>(entry, kImageNameLength);
+        names.push_back(nameBuffer == 0 ? Text("System Idle Process")
+                                        : ConvertName(reinterpret_cast<const wchar_t*>(static_cast<std::uintptr_t>(nameBuffer)),
+                                                      nameLength / 2));
+        ids.push_back(FieldAt<std::uint32_t>(entry, kUniqueProcessId));
+        auto next = FieldAt<std::uint32_t>(entry, kNextEntryOffset);
+        if (next == 0) break;
+        offset += next;
+    }
+    return static_cast<int>(ids.size());
+}
+
+int FindProcessesByName(const Text& name, ProcessIdList& ids, bool caseSensitive) {
+    ids.clear();
+    ProcessIdList allIds;
+    TextList allNames;
+    ListProcesses(allIds, allNames);
+    const Text wanted = caseSensitive ? name : LowerAscii(name);
+    for (std::size_t i = 0; i < allIds.size(); ++i) {
+        if ((caseSensitive ? allNames[i] : LowerAscii(allNames[i])) == wanted) ids.push_back(allIds[i]);
+    }
+    return static_cast<int>(ids.size());
+}
+
+void StopProcessesByName(const Text& name) {
+    ProcessIdList ids;
+    FindProcessesByName(name, ids, false);
+    for (std::uint32_t id : ids) TerminateProcessById(id);
+}

@@ -1,0 +1,106 @@
+#!/usr/bin/env bash
+# usage: ezpack_test.sh WORKDIR EZPACK-COMMAND...
+# Output goes to files, never through pipes (Wine keeps inherited pipes open).
+set -u
+work=$1
+shift
+ezpack=("$@")
+rm -rf "$work"
+mkdir -p "$work"
+cd "$work" || exit 1
+failures=0
+
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+# run EXPECTED-CODE ARGS...: runs ezpack, output in out.txt and err.txt.
+run() {
+  local expected=$1
+  shift
+  "${ezpack[@]}" "$@" >out.txt 2>err.txt
+  local code=$?
+  tr -d '\r' <out.txt >out.clean && mv out.clean out.txt
+  tr -d '\r' <err.txt >err.clean && mv err.clean err.txt
+  [ "$code" -eq "$expected" ] || fail "ezpack $* exited $code, expected $expected: $(cat err.txt)"
+}
+
+expect_error() {  # expect_error NAME-IN-MESSAGE REASON
+  grep -q -- "$1" err.txt || fail "error does not name '$1': $(cat err.txt)"
+  grep -q -- "$2" err.txt || fail "error does not say '$2': $(cat err.txt)"
+  [ "$(wc -l <err.txt)" -eq 1 ] || fail "error is not one line: $(cat err.txt)"
+}
+
+# A product-like tree: two-byte names, an empty file, a nested version folder.
+mkdir -p src/browser/1.2.3/locales src/resource src/中文目录
+printf 'program' >src/VantelPA.exe
+printf '说明' >src/升级说明与必看.txt
+printf 'text' >src/中文目录/文件.txt
+: >src/browser/1.2.3/empty.dat
+head -c 300000 /dev/urandom >src/browser/1.2.3/big.bin
+printf 'zh' >src/browser/1.2.3/locales/zh-CN.pak
+printf 'icon' >src/resource/zh_logo_64.ico
+
+# Round trip.
+run 0 pack src out
+[ -s out.ez ] || fail "pack wrote no out.ez"
+grep -q '^7 files' out.txt || fail "pack did not report 7 files: $(cat out.txt)"
+run 0 pack src named.ez
+[ -s named.ez ] && [ ! -e named.ez.ez ] || fail "pack did not keep the .ez name"
+run 0 list out.ez
+grep -q 'browser\\1.2.3\\empty.dat' out.txt || fail "list lacks the empty file: $(cat out.txt)"
+grep -q 'd41d8cd98f00b204e9800998ecf8427e' out.txt || fail "list lacks the empty digest"
+grep -q '^7 records' out.txt || fail "list summary: $(tail -n 1 out.txt)"
+run 0 extract out.ez dst --trace
+[ "$(grep -c 'MD5' out.txt)" -eq 7 ] || fail "extract trace: $(cat out.txt)"
+cmp -s src/browser/1.2.3/big.bin dst/browser/1.2.3/big.bin || fail "big.bin differs after extraction"
+cmp -s src/升级说明与必看.txt dst/升级说明与必看.txt || fail "notes file differs after extraction"
+[ -f dst/browser/1.2.3/empty.dat ] && [ ! -s dst/browser/1.2.3/empty.dat ] || fail "empty file not extracted"
+run 0 verify out.ez dst
+printf 'changed' >dst/中文目录/文件.txt
+rm dst/resource/zh_logo_64.ico
+run 1 verify out.ez dst
+grep -q 'differs' out.txt && grep -q 'missing' out.txt || fail "verify output: $(cat out.txt)"
+[ ! -e dst/resource/zh_logo_64.ico ] || fail "verify wrote a file"
+run 0 extract out.ez dst
+run 0 verify out.ez dst
+
+# Bad input: one line naming the file and the reason, exit 3, nothing written.
+run 3 list missing.ez
+expect_error missing.ez missing
+printf 'abc' >short.ez
+run 3 extract short.ez never1
+expect_error short.ez 'not an envelope'
+[ ! -e never1 ] || fail "extract of a short file created its folder"
+printf 'ABCDEFGHIJKLMNOP' >tag.ez
+run 3 extract tag.ez never2
+expect_error tag.ez 'bad tag'
+[ ! -e never2 ] || fail "extract with a bad tag created its folder"
+head -c 40 out.ez >cut.ez
+run 3 verify cut.ez dst
+expect_error cut.ez 'corrupt stream'
+printf '\x0d\x0f\x3e\x03\x00\x00\x00\x00' >empty.ez
+run 3 list empty.ez
+expect_error empty.ez 'bad record count'
+run 3 pack missing-folder x
+expect_error missing-folder missing
+[ ! -e x.ez ] || fail "pack of a missing folder wrote x.ez"
+mkdir -p emptydir
+run 3 pack emptydir y
+expect_error emptydir 'no files'
+[ ! -e y.ez ] || fail "pack of an empty folder wrote y.ez"
+mkdir -p nogbk
+printf 'x' >nogbk/ok.txt
+printf 'x' >"nogbk/smile-$(printf '\xf0\x9f\x98\x80').txt"
+run 3 pack nogbk z
+expect_error smile 'GBK'
+[ ! -e z.ez ] || fail "pack with a non-GBK name wrote z.ez"
+
+# Usage.
+run 2 extract out.ez
+run 2 frobnicate
+for command in pack list extract verify container; do
+  run 0 "$command" --help
+  grep -q "usage: ezpack $command" out.txt || fail "$command --help: $(cat out.txt)"
+done
+
+[ "$failures" -eq 0 ] && echo "ezpack: all checks passed"
+exit "$failures"

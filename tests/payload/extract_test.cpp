@@ -1,0 +1,198 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "payload/payload_archive.h"
+#include "scratch.h"
+
+namespace {
+
+struct Outcome {
+    int result = -1;
+    TextList paths, md5s, lines;
+};
+
+Outcome Extract(const ByteBuffer& envelope, Text& target, const Text& password = Text()) {
+    Outcome run;
+    PayloadArchive archive;
+    run.result = archive.extractArchive(envelope, target, password, &run.paths, &run.md5s, true,
+                                        [&](const Text&, const Text& line) { run.lines.push_back(line); });
+    return run;
+}
+
+bool Contains(const Text& text, const Text& part) { return text.find(part) != Text::npos; }
+
+}  // namespace
+
+TEST(Extract, WritesFilesAndSkipsThemWhenUnchanged) {
+    ScratchDir dir;
+    std::vector<ArchiveEntry> records = {Record("a.txt", "alpha"), Record("sub\\b.txt", "beta"),
+                                         Record("sub\\deep\\empty.bin", "")};
+    ByteBuffer envelope = Envelope(records);
+    Text target = dir / "out";
+    Outcome first = Extract(envelope, target);
+    ASSERT_EQ(first.result, 1);
+    EXPECT_EQ(first.paths.size(), 3u);  // one pass
+    EXPECT_EQ(Contents(dir / "out\\sub\\b.txt"), "beta");
+    EXPECT_TRUE(pathExists(dir / "out\\sub\\deep\\empty.bin"));
+    EXPECT_EQ(first.lines[0], "文件MD5：" + records[0].md5 + "，文件有变化，需要写入，写入成功。");
+
+    // Age the files, then run again: nothing may be written.
+    auto old = std::filesystem::file_time_type::clock::now() - std::chrono::hours(48);
+    std::vector<std::filesystem::file_time_type> aged;
+    for (const Text& path : first.paths) {
+        std::filesystem::last_write_time(FsPath(path), old);
+        aged.push_back(std::filesystem::last_write_time(FsPath(path)));
+    }
+    Outcome second = Extract(envelope, target);
+    EXPECT_EQ(second.result, 1);
+    EXPECT_EQ(second.paths, first.paths);
+    EXPECT_EQ(second.md5s, first.md5s);
+    for (std::size_t i = 0; i < aged.size(); ++i)
+        EXPECT_EQ(std::filesystem::last_write_time(FsPath(first.paths[i])), aged[i]) << first.paths[i];
+    for (const Text& line : second.lines) EXPECT_TRUE(Contains(line, "，文件无变化，跳过。")) << line;
+}
+
+TEST(Extract, ComparesDigestsIgnoringCase) {
+    ScratchDir dir;
+    dir.write("out\\same.txt", "same bytes");
+    ArchiveEntry record = Record("same.txt", "same bytes");
+    for (char& c : record.md5) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    Text target = dir / "out";
+    Outcome run = Extract(Envelope({record}), target);
+    EXPECT_EQ(run.result, 1);
+    ASSERT_EQ(run.lines.size(), 1u);
+    EXPECT_EQ(run.lines[0], "文件MD5：" + record.md5 + "，文件无变化，跳过。");
+}
+
+TEST(Extract, NormalisesTheTargetInPlace) {
+    ScratchDir dir;
+    Text target = ForwardToBackslashes(dir.path()) + "Apps/Tool";
+    for (char& c : target)
+        if (c == '\\') c = '/';
+    Outcome run = Extract(Envelope({Record("x.txt", "x")}), target);
+    EXPECT_EQ(run.result, 1);
+    EXPECT_EQ(target, dir / "Apps\\Tool\\");
+    EXPECT_EQ(Contents(dir / "Apps\\Tool\\x.txt"), "x");
+
+    // Normalised even when nothing can be read.
+    Text other = dir / "Other";
+    EXPECT_EQ(Extract(ByteBuffer{1, 2, 3}, other).result, 0);
+    EXPECT_EQ(other, dir / "Other\\");
+}
+
+TEST(Extract, RewritesReadOnlyChangedFileWithRecordAttributes) {
+    ScratchDir dir;
+    Text file = dir.write("out\\ro.txt", "old contents");
+    setAttributes(file, kAttributeArchive | kAttributeReadOnly);
+    Text target = dir / "out";
+    Outcome run = Extract(Envelope({Record("ro.txt", "new contents", 32)}), target);
+    EXPECT_EQ(run.result, 1);
+    EXPECT_EQ(run.paths.size(), 1u);  // fixed within the first pass
+    EXPECT_EQ(Contents(file), "new contents");
+    EXPECT_EQ(getAttributes(file), 32);
+    ASSERT_EQ(run.lines.size(), 1u);
+    EXPECT_TRUE(Contains(run.lines[0], "，文件有变化，需要写入，写入失败，尝试删除重写，写入成功。")) << run.lines[0];
+
+    // A record may itself carry read-only.
+    Outcome again = Extract(Envelope({Record("ro.txt", "newer", 33)}), target);
+    EXPECT_EQ(again.result, 1);
+    EXPECT_EQ(getAttributes(file), 33);
+}
+
+TEST(Extract, ReplacesAFolderStandingWhereAFileGoes) {
+    ScratchDir dir;
+    dir.write("out\\clash.txt\\inside.txt", "in the way");
+    Text target = dir / "out";
+    Outcome run = Extract(Envelope({Record("clash.txt", "file")}), target);
+    EXPECT_EQ(run.result, 1);
+    EXPECT_EQ(Contents(dir / "out\\clash.txt"), "file");
+}
+
+TEST(Extract, InvalidPathsCountAsFinishedAndWriteNothing) {
+    ScratchDir dir;
+    Text target = dir / "t\\inner";
+    Outcome empty = Extract(Envelope({Record("", "a"), Record("", "b")}), target);
+    EXPECT_EQ(empty.result, 1);
+    EXPECT_TRUE(listDirectory(target).empty());
+    EXPECT_EQ(empty.lines.size(), 2u);
+    EXPECT_TRUE(Contains(empty.lines[0], "，无效文件，跳过。"));
+
+    std::vector<ArchiveEntry> hostile = {
+        Record("..\\evil1.txt", "1"),       Record("sub\\..\\..\\evil2.txt", "2"),
+        Record("\\evil3.txt", "3"),         Record("/evil4.txt", "4"),
+        Record(dir / "evil5.txt", "5"),     Record("C:evil6.txt", "6"),
+        Record("sub/../../evil7.txt", "7"), Record(".. \\evil8.txt", "8"),
+        Record("ok\\good.txt", "good"),
+    };
+    Outcome run = Extract(Envelope(hostile), target);
+    EXPECT_EQ(run.result, 1);
+    EXPECT_EQ(Contents(target + "ok\\good.txt"), "good");
+    for (int i = 1; i <= 8; ++i) {
+        Text name = "evil" + std::to_string(i) + ".txt";
+        EXPECT_FALSE(pathExists(dir / name)) << name;
+        EXPECT_FALSE(pathExists(dir / ("t\\" + name))) << name;
+    }
+    EXPECT_EQ(listDirectory(target), TextList{"ok"});
+    EXPECT_FALSE(pathExists("C:\\evil3.txt"));
+}
+
+TEST(Extract, ArchiveCutInsideDataFailsAfterFivePasses) {
+    ScratchDir dir;
+    std::string longData(5000, 'L');
+    std::vector<ArchiveEntry> records = {Record("a.txt", "alpha"), Record("long.txt", longData),
+                                         Record("c.txt", "gamma")};
+    ByteBuffer archive = WriteArchive(records);
+    // Cut inside long.txt's data; c.txt is then missing entirely.
+    archive.resize(archive.size() - 3000 - (16 + 5 + 32 + 2));
+    Text target = dir / "out";
+    Outcome run = Extract(packEnvelope(archive), target);
+    EXPECT_EQ(run.result, 0);
+    EXPECT_EQ(run.paths.size(), 15u);  // three records in each of five passes
+    EXPECT_EQ(run.md5s.size(), 15u);
+    EXPECT_EQ(run.paths[3], run.paths[0]);
+    EXPECT_EQ(Contents(target + "a.txt"), "alpha");
+    EXPECT_LT(fileSizeOf(target + "long.txt"), 5000);
+    EXPECT_FALSE(pathExists(target + "c.txt"));
+    // Pass one: written, short write fails verification, the missing record is invalid;
+    // later passes retry only long.txt.
+    ASSERT_EQ(run.lines.size(), 3u + 4u);
+    EXPECT_TRUE(Contains(run.lines[1], "，写入失败！！！"));
+    EXPECT_TRUE(Contains(run.lines[2], "，无效文件，跳过。"));
+}
+
+TEST(Extract, RefusesWhatItCannotRead) {
+    ScratchDir dir;
+    Text target = dir / "out";
+    std::vector<ArchiveEntry> records = {Record("a.txt", "a")};
+    // An enciphered archive cannot be read: no cipher here.
+    EXPECT_EQ(Extract(Envelope(records), target, "secret").result, 0);
+    EXPECT_FALSE(pathExists(target + "a.txt"));
+
+    for (std::int32_t count : {0, -1, 100000}) {
+        ByteBuffer archive = WriteArchive(records);
+        archive[0] = static_cast<std::uint8_t>(count);
+        archive[1] = static_cast<std::uint8_t>(count >> 8);
+        archive[2] = static_cast<std::uint8_t>(count >> 16);
+        archive[3] = static_cast<std::uint8_t>(count >> 24);
+        Outcome run = Extract(packEnvelope(archive), target);
+        EXPECT_EQ(run.result, 0) << count;
+        EXPECT_TRUE(run.paths.empty());
+    }
+    EXPECT_EQ(Extract(ByteBuffer(), target).result, 0);
+    EXPECT_FALSE(pathExists(target + "a.txt"));
+}
+
+TEST(SafeArchivePath, AcceptsRelativePathsOnly) {
+    EXPECT_TRUE(IsSafeArchivePath("a.txt"));
+    EXPECT_TRUE(IsSafeArchivePath("resource\\zh_logo_64.ico"));
+    EXPECT_TRUE(IsSafeArchivePath("a\\.\\b..c\\...x"));
+    EXPECT_TRUE(IsSafeArchivePath("\x95\x5C..\\ok"));  // the 0x5C belongs to a character
+    EXPECT_FALSE(IsSafeArchivePath(""));
+    EXPECT_FALSE(IsSafeArchivePath("..\\x"));
+    EXPECT_FALSE(IsSafeArchivePath("a\\.."));
+    EXPECT_FALSE(IsSafeArchivePath("a/../../x"));
+    EXPECT_FALSE(IsSafeArchivePath("\\x"));
+    EXPECT_FALSE(IsSafeArchivePath("D:x"));
+    EXPECT_FALSE(IsSafeArchivePath("a\\b:stream"));
+}

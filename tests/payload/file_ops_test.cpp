@@ -1,0 +1,187 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "scratch.h"
+
+namespace {
+
+// "\x95\x5C" is one GBK character whose second byte is a backslash.
+const Text kWideBackslash = "\x95\x5C";
+
+TextList WorkFolders() {
+    TextList found;
+    for (const Text& name : listDirectory(TempDirectory())) {
+        if (name.size() > 1 && name[0] == 'f' && name.find_first_not_of("0123456789", 1) == Text::npos)
+            found.push_back(name);
+    }
+    return found;
+}
+
+}  // namespace
+
+TEST(DirectoryPart, CutsTheLastComponentByCharacters) {
+    EXPECT_EQ(directoryPart("C:\\a\\b.txt"), "C:\\a");
+    EXPECT_EQ(directoryPart("C:\\a\\b"), "C:\\a");
+    EXPECT_EQ(directoryPart("C:\\a\\"), "C:\\a");
+    EXPECT_EQ(directoryPart("C:\\a.d\\b"), "C:\\a.d\\b");  // taken for a folder
+    EXPECT_EQ(directoryPart("C:\\中文\\b.txt"), "C:\\中文");
+    EXPECT_EQ(directoryPart("C:/a/b.txt", true), "C:\\a\\");
+    EXPECT_EQ(directoryPart("C:\\a\\" + kWideBackslash), "C:\\a");
+    EXPECT_EQ(directoryPart("C:\\" + kWideBackslash + "\\b.txt"), "C:\\" + kWideBackslash);
+    EXPECT_EQ(directoryPart("name.txt"), "");
+
+    EXPECT_EQ(fileNamePart("C:\\a\\b.txt"), "b.txt");
+    EXPECT_EQ(fileNamePart("C:\\a\\"), "a\\");
+    EXPECT_EQ(fileNamePart("b.txt"), "");
+}
+
+TEST(FileOps, TellsFoldersFilesAndMissingPaths) {
+    ScratchDir dir;
+    Text file = dir.write("f.txt", "x");
+    Text folder = dir / "sub";
+    EnsureDirectoryPath(folder);
+    Text missing = dir / "missing";
+
+    EXPECT_TRUE(isDirectory(folder));
+    EXPECT_FALSE(isDirectory(file));
+    EXPECT_FALSE(isDirectory(missing));
+    EXPECT_TRUE(pathExists(folder));
+    EXPECT_TRUE(pathExists(file));
+    EXPECT_FALSE(pathExists(missing));
+    EXPECT_EQ(entryKind(folder), kEntryFolder);
+    EXPECT_EQ(entryKind(file), kEntryFile);
+    EXPECT_EQ(entryKind(missing), kEntryMissing);
+    EXPECT_EQ(getAttributes(missing), -1);
+    EXPECT_NE(getAttributes(folder) & kAttributeDirectory, 0);
+    EXPECT_EQ(getAttributes(file) & kAttributeDirectory, 0);
+}
+
+TEST(FileOps, ReadsAndWritesWholeFilesAcrossChunks) {
+    ScratchDir dir;
+    Text empty = dir / "empty.bin";
+    EXPECT_TRUE(writeWholeFile(empty, ByteBuffer()));
+    EXPECT_TRUE(pathExists(empty));
+    EXPECT_EQ(fileSizeOf(empty), 0);
+    EXPECT_TRUE(readWholeFile(empty).empty());
+    EXPECT_EQ(md5OfFile(empty), "d41d8cd98f00b204e9800998ecf8427e");
+
+    ByteBuffer big(3 * kFileChunkSize + 7);
+    for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<std::uint8_t>(i * 7 + i / 4096);
+    Text bigPath = dir / "big.bin";
+    ASSERT_TRUE(writeWholeFile(bigPath, big));
+    EXPECT_EQ(readWholeFile(bigPath), big);
+    EXPECT_EQ(fileSizeOf(bigPath), static_cast<std::int32_t>(big.size()));
+    EXPECT_EQ(md5OfFile(bigPath), Md5OfBytes(big));
+
+    // Shorter data truncates what was there.
+    ASSERT_TRUE(writeWholeFile(bigPath, Bytes("abc")));
+    EXPECT_EQ(md5OfFile(bigPath), "900150983cd24fb0d6963f7d28e17f72");
+
+    EXPECT_EQ(md5OfFile(dir / "missing"), "");
+    EXPECT_EQ(fileSizeOf(dir / "missing"), -1);
+    // A folder cannot be read: it digests as no bytes.
+    EXPECT_EQ(md5OfFile(dir.path()), "d41d8cd98f00b204e9800998ecf8427e");
+    EXPECT_FALSE(writeWholeFile(dir.path(), Bytes("x")));
+}
+
+TEST(FileOps, ReadOnlyFileRefusesWritesUntilCleared) {
+    ScratchDir dir;
+    Text file = dir.write("ro.txt", "old");
+    setAttributes(file, kAttributeArchive | kAttributeReadOnly);
+    EXPECT_EQ(getAttributes(file) & kAttributeReadOnly, kAttributeReadOnly);
+    EXPECT_FALSE(openFile(file, 2).valid());
+    EXPECT_FALSE(writeWholeFile(file, Bytes("new")));
+    EXPECT_EQ(Contents(file), "old");
+    EXPECT_TRUE(openFile(file, 1).valid());
+
+    setAttributes(file, kAttributeArchive);
+    EXPECT_EQ(getAttributes(file) & kAttributeReadOnly, 0);
+    EXPECT_TRUE(writeWholeFile(file, Bytes("new")));
+    EXPECT_EQ(Contents(file), "new");
+}
+
+TEST(FileOps, DeletesFilesAndTrees) {
+    ScratchDir dir;
+    dir.write("tree\\a.txt", "a");
+    dir.write("tree\\sub\\b.txt", "b");
+    dir.write("tree\\sub\\deeper\\c.txt", "c");
+    EnsureDirectoryPath(dir / "tree\\emptysub");
+    EXPECT_TRUE(deletePath(dir / "tree"));
+    EXPECT_FALSE(pathExists(dir / "tree"));
+
+    Text file = dir.write("single.txt", "x");
+    EXPECT_TRUE(deletePath(file));
+    EXPECT_FALSE(pathExists(file));
+    EXPECT_TRUE(deletePath(dir / "missing"));
+    EXPECT_TRUE(deleteFile(dir / "missing"));
+    EXPECT_FALSE(removeFolder(dir / "missing"));
+
+    // A folder is not a file.
+    EnsureDirectoryPath(dir / "keep");
+    EXPECT_FALSE(deleteFile(dir / "keep"));
+    EXPECT_TRUE(isDirectory(dir / "keep"));
+}
+
+TEST(FileOps, ForceRemoveDeletesPlainFileWithoutWorkFolder) {
+    ScratchDir dir;
+    Text file = dir.write("plain.txt", "x");
+    TextList before = WorkFolders();
+    EXPECT_TRUE(forceRemove(file));
+    EXPECT_FALSE(pathExists(file));
+    EXPECT_EQ(WorkFolders(), before);
+}
+
+TEST(FileOps, RemoveDirectoryTreeRefusesRootsAndEmptyPaths) {
+    for (const Text& refused : {Text(""), Text("   "), Text("C:"), Text("C:\\"), Text("c:/"), Text(" C:\\"),
+                                Text("\\"), Text("/")})
+        EXPECT_FALSE(removeDirectoryTree(refused)) << "'" << refused << "'";
+    EXPECT_TRUE(isDirectory(TempDirectory()));  // nothing was removed
+
+    ScratchDir dir;
+    dir.write("t\\x\\y.txt", "y");
+    dir.write("t\\z.txt", "z");
+    EXPECT_TRUE(removeDirectoryTree("  " + dir / "t"));
+    EXPECT_FALSE(pathExists(dir / "t"));
+    EXPECT_FALSE(removeDirectoryTree(dir / "t"));
+}
+
+TEST(FileOps, ListsAndCollectsDepthFirst) {
+    ScratchDir dir;
+    dir.write("root\\a.txt", "a");
+    dir.write("root\\sub\\b.txt", "bb");
+    dir.write("root\\sub\\deeper\\c.txt", "ccc");
+    dir.write("root\\.hidden", "h");
+
+    TextList names = listDirectory(dir / "root");
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (TextList{".hidden", "a.txt", "sub"}));
+    EXPECT_EQ(listDirectory(dir / "root", ".*"), TextList{".hidden"});
+    EXPECT_TRUE(listDirectory(dir / "root\\a.txt").empty());
+    EXPECT_TRUE(listDirectory(dir / "missing").empty());
+
+    TextList files;
+    collectFiles(dir / "root", files);
+    ASSERT_EQ(files.size(), 4u);
+    // Depth first: the files of sub come together, deeper's right after sub's own.
+    auto at = [&](const Text& rel) { return std::find(files.begin(), files.end(), dir / rel) - files.begin(); };
+    EXPECT_LT(at("root\\sub\\b.txt"), 4);
+    EXPECT_LT(at("root\\sub\\deeper\\c.txt"), 4);
+    EXPECT_EQ(std::abs(at("root\\sub\\b.txt") - at("root\\sub\\deeper\\c.txt")), 1);
+
+    TextList single;
+    collectFiles(dir / "missing", single);
+    EXPECT_EQ(single, TextList{dir / "missing"});
+    EXPECT_EQ(fileSizeOf(dir / "root\\sub\\deeper\\c.txt"), 3);
+}
+
+TEST(FileOps, HandlesTwoByteNames) {
+    ScratchDir dir;
+    Text file = dir.write("中文目录\\说明.txt", "内容");
+    EXPECT_TRUE(pathExists(file));
+    EXPECT_EQ(Contents(file), "内容");
+    EXPECT_EQ(listDirectory(dir / "中文目录"), TextList{"说明.txt"});
+    EXPECT_TRUE(deletePath(dir / "中文目录"));
+    EXPECT_FALSE(pathExists(dir / "中文目录"));
+}

@@ -1,0 +1,31 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include "system/folders.h"
+
+namespace {
+
+bool IsDirectory(const Text& path) {
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+}  // namespace
+
+TEST(FoldersWin32Test, ShellFoldersResolve) {
+    Text desktop = SpecialFolderPath(kCsidlDesktop);
+    Text programFiles = SpecialFolderPath(kCsidlProgramFiles);
+    EXPECT_TRUE(IsDirectory(desktop)) << desktop;
+    EXPECT_TRUE(IsDirectory(programFiles)) << programFiles;
+    EXPECT_NE(desktop, programFiles);
+    EXPECT_EQ(SpecialFolderPath(0x7FFF), "");  // no such folder
+}
+
+TEST(FoldersWin32Test, LoadModuleWithEitherLoader) {
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    EXPECT_EQ(LoadModule("kernel32.dll"), kernel);
+    EXPECT_EQ(LoadModule("kernel32.dll", true), kernel);
+    EXPECT_EQ(LoadModule("vantel-no-such-module.dll"), nullptr);
+    EXPECT_EQ(LoadModule("vantel-no-such-module.dll", true), nullptr);
+}

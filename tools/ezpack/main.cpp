@@ -1,0 +1,238 @@
+// ezpack: the packing side of the installer's archive on the command line.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "archive_file.h"
+#include "host_names.h"
+#include "payload/envelope.h"
+#include "payload/file_ops.h"
+#include "payload/payload_archive.h"
+#include "process/directory.h"
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitIncomplete = 1;  // extraction unfinished, verify found differences, a write failed
+constexpr int kExitUsage = 2;
+constexpr int kExitBadInput = 3;  // a file or folder given is missing, unreadable or corrupt
+
+struct Command {
+    const char* name;
+    const char* usage;
+    const char* help;
+    int arguments;
+    int (*run)(const std::vector<std::string>& args, bool trace);
+};
+
+int Fail(int code, const std::string& subject, const std::string& reason) {
+    std::fprintf(stderr, "ezpack: %s: %s\n", subject.c_str(), reason.c_str());
+    return code;
+}
+
+bool EndsWithEz(const Text& path) {
+    return path.size() >= 3 && LowerAscii(path.substr(path.size() - 3)) == ".ez";
+}
+
+bool Load(const std::string& argument, LoadedArchive& archive, int& code) {
+    Text path;
+    std::string reason;
+    if (!ArgumentToPath(argument, path)) {
+        code = Fail(kExitBadInput, argument, "name cannot be held in the GBK code page");
+        return false;
+    }
+    if (!LoadArchiveFile(path, archive, reason)) {
+        code = Fail(kExitBadInput, argument, reason);
+        return false;
+    }
+    return true;
+}
+
+int Percent(unsigned long long part, unsigned long long whole) {
+    return whole == 0 ? 0 : static_cast<int>((part * 100 + whole / 2) / whole);
+}
+
+int RunPack(const std::vector<std::string>& args, bool) {
+    Text folder, out;
+    if (!ArgumentToPath(args[0], folder)) return Fail(kExitBadInput, args[0], "name cannot be held in the GBK code page");
+    if (!ArgumentToPath(args[1], out)) return Fail(kExitBadInput, args[1], "name cannot be held in the GBK code page");
+    if (!pathExists(folder)) return Fail(kExitBadInput, args[0], "missing");
+    if (!isDirectory(folder)) return Fail(kExitBadInput, args[0], "not a folder");
+    std::string offender, reason;
+    if (!CheckPackable(folder, offender, reason)) return Fail(kExitBadInput, offender, reason);
+
+    folder = NormaliseDirectory(folder);
+    TextList files;
+    collectFiles(folder, files);
+    if (files.empty()) return Fail(kExitBadInput, args[0], "no files to pack");
+
+    PayloadArchive archive;
+    archive.setBaseDirectory(folder);
+    bool terminal = StdoutIsTerminal();
+    unsigned long long total = 0;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (terminal) {
+            std::printf("\r\x1b[K[%zu/%zu] %s", i + 1, files.size(), ForConsole(files[i].substr(folder.size())).c_str());
+            std::fflush(stdout);
+        }
+        archive.addFile(files[i]);
+        const ArchiveEntry& entry = archive.entries.back();
+        if (entry.fileSize < 0 || static_cast<std::size_t>(entry.fileSize) != entry.data.size()) {
+            if (terminal) std::printf("\n");
+            return Fail(kExitBadInput, ConsolePath(files[i]), "cannot be read");
+        }
+        total += entry.data.size();
+    }
+    if (terminal) std::printf("\r\x1b[K");
+    if (total > kMaxEnvelopeData) return Fail(kExitBadInput, args[0], "more data than one archive can hold (1 GiB)");
+
+    ByteBuffer packed = archive.packArchive();
+    if (packed.empty()) return Fail(kExitIncomplete, args[0], "packing failed (out of memory)");
+    Text target = EndsWithEz(out) ? out : out + ".ez";
+    Text targetFolder = directoryPart(target);
+    if (!targetFolder.empty() && !isDirectory(targetFolder)) EnsureDirectoryPath(targetFolder);
+    if (!writeWholeFile(target, packed)) return Fail(kExitIncomplete, ConsolePath(target), "cannot be written");
+    std::printf("%zu files, %llu bytes, packed to %zu bytes (%d%%): %s\n", archive.entries.size(), total,
+                packed.size(), Percent(packed.size(), total), ConsolePath(target).c_str());
+    return kExitOk;
+}
+
+int RunList(const std::vector<std::string>& args, bool) {
+    LoadedArchive archive;
+    int code = kExitOk;
+    if (!Load(args[0], archive, code)) return code;
+    unsigned long long total = 0;
+    for (const RecordInfo& record : archive.records) {
+        std::string path = record.path.empty() ? "(empty path)" : ForConsole(record.path);
+        if (!record.path.empty() && !IsSafeArchivePath(record.path)) path += "  (invalid: skipped on extraction)";
+        std::printf("%12d  %10u  %-32s  %s\n", record.dataLength, static_cast<unsigned>(record.attributes),
+                    record.md5.c_str(), path.c_str());
+        total += static_cast<unsigned>(record.dataLength);
+    }
+    std::printf("%zu records, %llu bytes, %zu bytes packed\n", archive.records.size(), total,
+                archive.envelope.size());
+    return kExitOk;
+}
+
+int RunExtract(const std::vector<std::string>& args, bool trace) {
+    LoadedArchive archive;
+    int code = kExitOk;
+    if (!Load(args[0], archive, code)) return code;
+    Text target;
+    if (!ArgumentToPath(args[1], target)) return Fail(kExitBadInput, args[1], "name cannot be held in the GBK code page");
+    if (pathExists(target) && !isDirectory(target)) return Fail(kExitBadInput, args[1], "not a folder");
+    PayloadArchive extractor;
+    int result = extractor.extractArchive(archive.envelope, target, Text(), nullptr, nullptr, trace,
+                                          [](const Text& path, const Text& line) {
+                                              std::printf("%s  %s\n", ForConsole(line).c_str(),
+                                                          ConsolePath(path).c_str());
+                                          });
+    if (result != 1) return Fail(kExitIncomplete, args[1], "extraction incomplete: some files could not be written");
+    std::printf("%zu records extracted into %s\n", archive.records.size(), ConsolePath(target).c_str());
+    return kExitOk;
+}
+
+int RunVerify(const std::vector<std::string>& args, bool) {
+    LoadedArchive archive;
+    int code = kExitOk;
+    if (!Load(args[0], archive, code)) return code;
+    Text target;
+    if (!ArgumentToPath(args[1], target)) return Fail(kExitBadInput, args[1], "name cannot be held in the GBK code page");
+    if (!isDirectory(target)) return Fail(kExitBadInput, args[1], pathExists(target) ? "not a folder" : "missing");
+    target = NormaliseDirectory(target);
+    std::size_t problems = 0;
+    for (const RecordInfo& record : archive.records) {
+        if (!IsSafeArchivePath(record.path)) continue;  // never extracted
+        Text full = target + record.path;
+        const char* state = nullptr;
+        if (!pathExists(full))
+            state = "missing";
+        else if (LowerAscii(md5OfFile(full)) != LowerAscii(record.md5))
+            state = "differs";
+        if (!state) continue;
+        ++problems;
+        std::printf("%s: %s\n", state, ForConsole(record.path).c_str());
+    }
+    if (problems > 0) return Fail(kExitIncomplete, args[1], std::to_string(problems) + " files missing or different");
+    std::printf("%zu records match %s\n", archive.records.size(), ConsolePath(target).c_str());
+    return kExitOk;
+}
+
+int RunContainer(const std::vector<std::string>& args, bool) {
+    LoadedArchive archive;
+    int code = kExitOk;
+    if (!Load(args[0], archive, code)) return code;
+    Text out;
+    if (!ArgumentToPath(args[1], out)) return Fail(kExitBadInput, args[1], "name cannot be held in the GBK code page");
+    ByteBuffer container = MakeContainer(archive.envelope);
+    if (container.empty() || !writeWholeFile(out, container)) return Fail(kExitIncomplete, args[1], "cannot be written");
+    return kExitOk;
+}
+
+const Command kCommands[] = {
+    {"pack", "ezpack pack DIR OUT",
+     "Packs every file below DIR into OUT.ez (OUT is kept when it already ends in .ez).\n"
+     "Paths are stored relative to DIR in the GBK code page; a name GBK cannot hold is refused.\n"
+     "Prints the file count and sizes; shows a progress line on a terminal.",
+     2, RunPack},
+    {"list", "ezpack list FILE.ez", "Lists each record: size, attribute word, md5 and path.", 1, RunList},
+    {"extract", "ezpack extract FILE.ez DIR [--trace]",
+     "Extracts into DIR the way the installer does: unchanged files are skipped, changed ones\n"
+     "written and verified, for up to five passes. --trace prints one line per record.\n"
+     "Exit code 0 only when every record was finished.",
+     2, RunExtract},
+    {"verify", "ezpack verify FILE.ez DIR",
+     "Reports each file of the archive that is missing or different in DIR. Writes nothing.", 2, RunVerify},
+    {"container", "ezpack container FILE.ez OUT",
+     "Writes the container the installer embeds: dimension 1, byte length, envelope.", 2, RunContainer},
+};
+
+const char kExitCodes[] =
+    "Exit codes: 0 success; 1 extraction incomplete, differences found or a write failed;\n"
+    "2 wrong usage; 3 bad input (missing, not an envelope, bad tag, corrupt stream, bad record count).\n";
+
+void PrintUsage(std::FILE* to) {
+    std::fprintf(to, "usage:\n");
+    for (const Command& command : kCommands) std::fprintf(to, "  %s\n", command.usage);
+    std::fprintf(to, "  ezpack COMMAND --help\n%s", kExitCodes);
+}
+
+bool IsHelp(const std::string& arg) { return arg == "--help" || arg == "-h"; }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty()) {
+        PrintUsage(stderr);
+        return kExitUsage;
+    }
+    if (IsHelp(args[0])) {
+        PrintUsage(stdout);
+        return kExitOk;
+    }
+    for (const Command& command : kCommands) {
+        if (args[0] != command.name) continue;
+        std::vector<std::string> rest(args.begin() + 1, args.end());
+        for (const std::string& arg : rest) {
+            if (IsHelp(arg)) {
+                std::printf("usage: %s\n%s\n%s", command.usage, command.help, kExitCodes);
+                return kExitOk;
+            }
+        }
+        bool trace = false;
+        if (std::strcmp(command.name, "extract") == 0 && !rest.empty() && rest.back() == "--trace") {
+            trace = true;
+            rest.pop_back();
+        }
+        if (static_cast<int>(rest.size()) != command.arguments) {
+            std::fprintf(stderr, "ezpack: %s: wrong arguments\nusage: %s\n", command.name, command.usage);
+            return kExitUsage;
+        }
+        return command.run(rest, trace);
+    }
+    std::fprintf(stderr, "ezpack: %s: unknown command\n", args[0].c_str());
+    PrintUsage(stderr);
+    return kExitUsage;
+}
