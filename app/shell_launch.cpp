@@ -20,7 +20,13 @@ HANDLE ShellLaunch(const Text& file, const Text& parameters, int showCommand, bo
     record.nShow = showCommand != 0 ? showCommand : SW_SHOWNORMAL;
     record.hInstApp = nullptr;
     record.lpIDList = nullptr;
-    ShellExecuteExA(&record);
+    // Wine refuses the invoke-item-list flag when no item list is given
+    // (Windows then uses the file); nothing started, so ask once without it.
+    if (!ShellExecuteExA(&record) && !record.hProcess && !record.lpIDList) {
+        record.fMask &= ~static_cast<ULONG>(SEE_MASK_INVOKEIDLIST);
+        record.hInstApp = nullptr;
+        ShellExecuteExA(&record);
+    }
     if (wait && record.hProcess)
         MsgWaitForMultipleObjects(1, &record.hProcess, FALSE, INFINITE, 0xFF);
     // The texts belong to this call; the record keeps only the handle.
