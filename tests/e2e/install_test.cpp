@@ -6,6 +6,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <memory>
 
 #include "app/window_layout.h"
 #include "payload/file_ops.h"
@@ -144,8 +145,9 @@ TEST(Install, AFileHeldOpenEndsOnAFinishPageThatSaysSo) {
     const Text heldPath = productDir + "\\" + kNotesFile;
     ASSERT_TRUE(EnsureDirectoryPath(productDir));
     ASSERT_TRUE(WriteFileBytes(heldPath, "outdated notes"));
-    HANDLE held = CreateFileA(heldPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    std::unique_ptr<void, decltype(&CloseHandle)> held(
+        CreateFileA(heldPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr), CloseHandle);
+    ASSERT_NE(held.get(), INVALID_HANDLE_VALUE);
 
     WizardSession wizard;
     ASSERT_TRUE(wizard.Open());
@@ -153,7 +155,7 @@ TEST(Install, AFileHeldOpenEndsOnAFinishPageThatSaysSo) {
     wizard.ExpectPage(3, "安装失败", "部分文件未能写入，请关闭正在运行的程序后重新安装");
     EXPECT_EQ(ControlText(wizard.Control(ctl::透明标签4)), Text("安装未完成"));
     EXPECT_TRUE(wizard.Screenshot("failed-install-page3.png"));
-    CloseHandle(held);
+    held.reset();
 
     EXPECT_NE(md5OfFile(heldPath), notes->md5);
     for (const PayloadFile& file : PayloadFiles()) {

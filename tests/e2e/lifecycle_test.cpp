@@ -11,8 +11,8 @@ namespace {
 const Text kDemoCaptionNoArguments = "VantelPA demo (no arguments)";
 
 // Windows opens .txt files with the text editor; this Wine prefix has no
-// association for the extension (and Wine does not read per-user classes),
-// so the scenario gives it one while it runs.
+// association for the extension (and one under the user's classes was not
+// followed), so the scenario gives it one while it runs.
 class TextFileAssociation {
 public:
     TextFileAssociation() {
