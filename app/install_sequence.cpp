@@ -1,39 +1,151 @@
 #include "app/install_sequence.h"
 
-#include "app/background.h"
+#include <windows.h>
+
 #include "app/installer_window.h"
 #include "app/program.h"
+#include "app/shell_launch.h"
+#include "app/shortcut.h"
+#include "payload/embedded_payload.h"
+#include "payload/payload_archive.h"
+#include "process/clock.h"
+#include "process/delay.h"
+#include "process/directory.h"
+#include "process/process_control.h"
+#include "process/process_scan.h"
+#include "process/worker_threads.h"
 #include "system/folders.h"
+#include "system/registry.h"
 
 namespace {
-// The proposed install directory when nothing is remembered.
-Text DefaultInstallDir() {
-    Text programFiles = SpecialFolderPath(kCsidlProgramFiles);
-    return programFiles + "\\VantelPA";
+
+constexpr std::uint32_t kRegistryRoot = 0x80000001;  // HKEY_CURRENT_USER
+const char kRegistryKey[] = "SOFTWARE\\QuessaInfo";
+const char kRegistryValue[] = "VantelPAPath";
+const char kProductExe[] = "VantelPA.exe";
+const char kNotesFile[] = "升级说明与必看.txt";
+const char kProductWord[] = "vantelpa";
+
+// Status bar texts of each step the install moves through.
+struct StepTexts {
+    const char* status0;
+    const char* status1;
+};
+constexpr StepTexts kDirectoryStep{"选择目录", "选择程序要安装的路径"};
+constexpr StepTexts kInstallingStep{"正在安装", "等待程序安装完成"};
+constexpr StepTexts kFinishedStep{"完成", "程序已安装完成"};
+// An extraction that did not finish must not be reported as a success.
+constexpr StepTexts kFailedStep{"安装失败", "部分文件未能写入，请关闭正在运行的程序后重新安装"};
+const char kFailedHeadline[] = "安装未完成";
+
+void ShowStep(int page, const StepTexts& texts) {
+    InstallerWindow& window = Wizard();
+    window.SetPage(page);
+    window.SetStatusPart(0, texts.status0);
+    window.SetStatusPart(1, texts.status1);
 }
+
+Text DefaultInstallDir() { return SpecialFolderPath(kCsidlProgramFiles) + "\\VantelPA"; }
+
+DWORD WINAPI UnlockAgreeButtonThread(void*) {
+    UnlockAgreeButton();
+    return 0;
+}
+
+DWORD WINAPI InstallSequenceThread(void*) {
+    InstallSequence();
+    return 0;
+}
+
+HANDLE LaunchQuietly(const Text& file) {
+    LaunchRecord record;
+    return ShellLaunch(file, Text(), 0, false, Text(), false, nullptr, record);
+}
+
 }  // namespace
 
+Text ProductDirFor(const Text& chosenDir, const Text& version) {
+    if (!chosenDir.empty() && chosenDir.back() == '\\') return chosenDir;
+    return chosenDir + "\\vantelpa-" + version;
+}
+
+Text ChosenFolderToInstallDir(const Text& chosen, const Text& defaultDir) {
+    Text path = (chosen.size() < 2 || chosen[1] != ':') ? defaultDir : chosen;
+    if (FindChars(LowerAscii(path), kProductWord) != 0) return path;
+    if (!path.empty() && path.back() == '\\') path.pop_back();
+    return path + "\\VantelPA";
+}
+
 void OnWindowCreated() {
+    Text installDir = ReadRegistryText(kRegistryRoot, kRegistryKey, kRegistryValue);
+    if (installDir.empty()) installDir = DefaultInstallDir();
     InstallerWindow& window = Wizard();
     window.SetCaption(ctl::标签版本号, ProgramVersion);
-    window.SetEditContent(ctl::编辑框安装路径, DefaultInstallDir());
-    StartBackground(UnlockAgreeButton);
+    window.SetEditContent(ctl::编辑框安装路径, installDir);
+    // Before the agreement can be left and before any file is replaced.
+    StopProcessesByName(kProductExe);
+    StartWorkerThread(UnlockAgreeButtonThread);
 }
 
 void UnlockAgreeButton() {
-    SleepMilliseconds(kAgreeUnlockDelayMs);
+    Delay(kAgreeUnlockDelayMs);
     Wizard().Enable(ctl::按钮同意条款, true);
 }
 
-void OnAgreeClicked() {
+void OnAgreeClicked() { ShowStep(1, kDirectoryStep); }
+
+void OnChooseDirClicked() {
     InstallerWindow& window = Wizard();
-    window.SetPage(1);
-    window.SetStatusPart(0, "选择目录");
-    window.SetStatusPart(1, "选择程序要安装的路径");
+    Text chosen = BrowseForFolder(window.NativeHandle(), "选择要安装的位置", kCsidlDesktop);
+    window.SetEditContent(ctl::编辑框安装路径, ChosenFolderToInstallDir(chosen, DefaultInstallDir()));
 }
 
-void OnChooseDirClicked() {}
+void OnStartInstallClicked() {
+    InstallerWindow& window = Wizard();
+    Text path = window.EditContent(ctl::编辑框安装路径);
+    if (path.empty() || !EnsureDirectoryPath(path)) return;
+    ShowStep(2, kInstallingStep);
+    ChosenInstallDir = window.EditContent(ctl::编辑框安装路径);
+    StartWorkerThread(InstallSequenceThread);
+}
 
-void OnStartInstallClicked() {}
+void InstallSequence() {
+    PayloadArchive archive;
+    const long long t0 = NowMilliseconds();
+    // Copies: the globals may be released while a closing window ends the process.
+    const Text chosenDir = ChosenInstallDir;
+    const Text version = ProgramVersion;
+    const Text productDir = ProductDirFor(chosenDir, version);
 
-void OnFinishClicked() {}
+    Text target = productDir;
+    const int extracted = archive.extractArchive(EmbeddedPayload(), target);
+
+    Text link = SpecialFolderPath(kCsidlDesktop) + "\\Vantel防关联";
+    CreateShortcutFile(link, productDir + "\\" + kProductExe, " -ver=" + version,
+                       productDir + "\\resource\\zh_logo_64.ico", 1, "Vantel防关联", "Ctrl+Alt+R");
+    WriteRegistryValue(kRegistryRoot, kRegistryKey, kRegistryValue, chosenDir);
+
+    const long long elapsed = NowMilliseconds() - t0;
+    Delay(std::max(kMinimumInstallMs - elapsed, kMinimumFinalWaitMs));
+    if (extracted == 1) {
+        ShowStep(3, kFinishedStep);
+    } else {
+        Wizard().SetCaption(ctl::透明标签4, kFailedHeadline);
+        ShowStep(3, kFailedStep);
+    }
+    archive.destroy();
+}
+
+void OnFinishClicked() {
+    InstallerWindow& window = Wizard();
+    const bool runProduct = window.IsChecked(ctl::选择框运行程序);
+    const bool showNotes = window.IsChecked(ctl::选择框显示升级说明);
+    window.Show(false);
+    const Text productDir = ProductDirFor(window.EditContent(ctl::编辑框安装路径), ProgramVersion);
+    if (runProduct) LaunchQuietly(productDir + "\\" + kProductExe);
+    if (showNotes) {
+        Delay(kNotesDelayMs);
+        LaunchQuietly(productDir + "\\" + kNotesFile);
+    }
+    ExitSelf(EndProgram);
+}

@@ -1,18 +1,29 @@
 #pragma once
-// The handlers behind the wizard window's events.
+// The handlers behind the wizard window's events and the install worker.
+#include "system/text.h"
 
-// Created event: fills the version label and the install path, starts the
-// agree-button unlock.
+// Created event: proposes the remembered or default directory, stops
+// running copies of the product and starts the agree-button unlock.
 void OnWindowCreated();
-// Enables the agree button 3 s after it starts; runs on its own thread.
-void UnlockAgreeButton();
 void OnAgreeClicked();
-
-// The install work behind these three arrives with the install sequence;
-// until then the buttons do nothing.
 void OnChooseDirClicked();
 void OnStartInstallClicked();
 void OnFinishClicked();
 
-// How long the agreement stays locked.
-constexpr unsigned kAgreeUnlockDelayMs = 3000;
+// Thread routines: the 3 s agreement lock and the installation itself.
+void UnlockAgreeButton();
+void InstallSequence();
+
+// The directory the product goes into: the chosen one plus
+// "\vantelpa-<version>", or the chosen one itself when its last byte is "\".
+Text ProductDirFor(const Text& chosenDir, const Text& version);
+// The folder-dialog result as the path box shows it: the default when
+// empty or not on a drive, "\VantelPA" appended unless the product word
+// is already there in any letter case.
+Text ChosenFolderToInstallDir(const Text& chosen, const Text& defaultDir);
+
+// Timing of the wizard.
+constexpr long long kAgreeUnlockDelayMs = 3000;
+constexpr long long kMinimumInstallMs = 10000;
+constexpr long long kMinimumFinalWaitMs = 100;
+constexpr long long kNotesDelayMs = 1000;

@@ -6,6 +6,7 @@
 
 #include "app/installer_window.h"
 #include "app/window_runtime.h"
+#include "process/worker_threads.h"
 
 Text ProgramVersion;
 Text ChosenInstallDir;
@@ -16,6 +17,7 @@ bool StartProgram() {
 }
 
 void ReleaseGlobals() {
+    ReleaseThreadRegistry();
     ProgramVersion.clear();
     ProgramVersion.shrink_to_fit();
     ChosenInstallDir.clear();
@@ -30,6 +32,7 @@ void EndProgram(unsigned exitCode) {
 
 int ProgramMain() {
     if (!InitWindowRuntime()) return 1;
+    StartThreadRegistry();  // before any other thread exists
     std::atexit(ReleaseGlobals);
     if (!StartProgram()) return 1;
     RunMessageLoop(Wizard().NativeHandle());

@@ -29,6 +29,16 @@ wine_session_start() {
   # Output goes to files: Wine's services keep inherited pipes open.
   wineserver -p >/dev/null 2>&1 </dev/null
   "${WINE_LOCALE[@]}" wineboot -i >"$root/build/wineboot.log" 2>&1 </dev/null || true
+  # Wine links the desktop folder to $HOME; the installer puts its shortcut
+  # there, so the prefix gets a desktop folder of its own.
+  local desktop
+  desktop="$WINEPREFIX/drive_c/users/$(id -un)/Desktop"
+  if [ -L "$desktop" ]; then rm -f "$desktop" && mkdir -p "$desktop"; fi
+  # Wine does not find the title-bar button symbols in its own font folder
+  # here; a copy in the prefix's Fonts folder is found.
+  local marlett=/usr/share/wine/fonts/marlett.ttf
+  local fonts="$WINEPREFIX/drive_c/windows/Fonts"
+  if [ -f "$marlett" ] && [ -d "$fonts" ] && [ ! -f "$fonts/marlett.ttf" ]; then cp "$marlett" "$fonts/"; fi
   # Every later program joins one 1024x768 virtual desktop, which draws
   # Windows frames (there is no window manager) and fixes the screen size.
   "${WINE_LOCALE[@]}" wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Vantel /f \

@@ -1,9 +1,13 @@
 #include "tests/e2e/driver.h"
 
 #include <commctrl.h>
+#include <objbase.h>
+#include <shlobj.h>
+#include <winioctl.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -12,6 +16,9 @@ using std::max;
 using std::min;
 }  // namespace Gdiplus
 #include <gdiplus.h>
+
+#include "payload/file_ops.h"
+#include "process/process_scan.h"
 
 InstallerProcess::~InstallerProcess() {
     if (!info_.hProcess) return;
@@ -54,7 +61,7 @@ namespace {
 
 struct TopSearch {
     DWORD processId;
-    const Text* caption;
+    const std::function<bool(HWND)>* match;
     HWND found;
 };
 
@@ -63,7 +70,7 @@ BOOL CALLBACK MatchTop(HWND hwnd, LPARAM param) {
     DWORD owner = 0;
     GetWindowThreadProcessId(hwnd, &owner);
     if (owner != search->processId || !IsWindowVisible(hwnd)) return TRUE;
-    if (ControlText(hwnd) != *search->caption) return TRUE;
+    if (!(*search->match)(hwnd)) return TRUE;
     search->found = hwnd;
     return FALSE;
 }
@@ -124,14 +131,23 @@ bool PngEncoder(CLSID* clsid) {
 
 }  // namespace
 
-HWND FindTopWindow(DWORD processId, const Text& caption) {
-    TopSearch search{processId, &caption, nullptr};
+HWND FindTopWindowWhere(DWORD processId, const std::function<bool(HWND)>& match) {
+    TopSearch search{processId, &match, nullptr};
     EnumWindows(MatchTop, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
+HWND FindTopWindow(DWORD processId, const Text& caption) {
+    return FindTopWindowWhere(processId, [&](HWND hwnd) { return ControlText(hwnd) == caption; });
+}
+
 HWND FindControlById(HWND root, int id) {
     return FindDescendant(root, [id](HWND hwnd) { return GetDlgCtrlID(hwnd) == id; });
+}
+
+HWND FindDescendantOfClass(HWND root, const std::string& className) {
+    std::string wanted = Lower(className);
+    return FindDescendant(root, [&](HWND hwnd) { return ClassName(hwnd) == wanted; });
 }
 
 HWND FindControlByText(HWND root, const std::string& className, const Text& text) {
@@ -220,4 +236,293 @@ bool SaveScreenshot(HWND window, const std::string& folder, const std::string& n
     }
     Gdiplus::GdiplusShutdown(token);
     return saved;
+}
+
+bool SetControlText(HWND control, const Text& text) {
+    DWORD_PTR result = 0;
+    return SendMessageTimeoutA(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), SMTO_ABORTIFHUNG,
+                               5000, &result) &&
+           result == TRUE;
+}
+
+void Click(HWND button) { SendMessageA(button, BM_CLICK, 0, 0); }
+
+void PostClick(HWND button) { PostMessageA(button, BM_CLICK, 0, 0); }
+
+bool IsChecked(HWND checkBox) { return SendMessageA(checkBox, BM_GETCHECK, 0, 0) == BST_CHECKED; }
+
+void SetChecked(HWND checkBox, bool checked) {
+    SendMessageA(checkBox, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+LRESULT SendWithRemoteText(HWND window, UINT message, WPARAM wParam, const Text& text) {
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, processId);
+    if (!process) return 0;
+    DWORD_PTR result = 0;
+    {
+        RemoteBuffer remote(process, text.size() + 1);
+        SIZE_T written = 0;
+        if (remote.Address() && WriteProcessMemory(process, remote.Address(), text.c_str(), text.size() + 1, &written))
+            SendMessageTimeoutA(window, message, wParam, reinterpret_cast<LPARAM>(remote.Address()), SMTO_ABORTIFHUNG,
+                                5000, &result);
+    }
+    CloseHandle(process);
+    return static_cast<LRESULT>(result);
+}
+
+Text TreeItemText(HWND tree, HTREEITEM item) {
+    DWORD processId = 0;
+    GetWindowThreadProcessId(tree, &processId);
+    HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, processId);
+    if (!process) return {};
+    constexpr int kTextSize = 520;
+    Text text;
+    {
+        RemoteBuffer remote(process, sizeof(TVITEMA) + kTextSize);
+        auto* base = static_cast<char*>(remote.Address());
+        TVITEMA request{};
+        request.mask = TVIF_TEXT;
+        request.hItem = item;
+        request.pszText = base + sizeof(TVITEMA);
+        request.cchTextMax = kTextSize;
+        char buffer[kTextSize] = {};
+        SIZE_T moved = 0;
+        if (base && WriteProcessMemory(process, base, &request, sizeof(request), &moved) &&
+            SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(base)) &&
+            ReadProcessMemory(process, base + sizeof(TVITEMA), buffer, kTextSize, &moved))
+            text.assign(buffer, strnlen(buffer, kTextSize));
+    }
+    CloseHandle(process);
+    return text;
+}
+
+bool SelectTreeItemPath(HWND tree, const std::vector<Text>& parts) {
+    auto next = [&](HTREEITEM item, UINT relation) {
+        return reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, relation, reinterpret_cast<LPARAM>(item)));
+    };
+    auto childNamed = [&](HTREEITEM parent, const Text& part) -> HTREEITEM {
+        SendMessageA(tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(parent));
+        for (HTREEITEM child = next(parent, TVGN_CHILD); child; child = next(child, TVGN_NEXT))
+            if (TreeItemText(tree, child).find(part) != Text::npos) return child;
+        return nullptr;
+    };
+    HTREEITEM root = next(nullptr, TVGN_ROOT);
+    if (!root || parts.empty()) return false;
+    // The first part may sit one level further down (a drive below the computer item).
+    HTREEITEM item = childNamed(root, parts[0]);
+    for (HTREEITEM child = next(root, TVGN_CHILD); child && !item; child = next(child, TVGN_NEXT))
+        item = childNamed(child, parts[0]);
+    for (std::size_t i = 1; i < parts.size() && item; ++i) item = childNamed(item, parts[i]);
+    return item && SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(item));
+}
+
+Text ReadUserRegistryText(const Text& key, const Text& value, bool* exists) {
+    if (exists) *exists = false;
+    HKEY handle = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, KEY_QUERY_VALUE, &handle) != ERROR_SUCCESS) return {};
+    Text data;
+    DWORD type = 0, size = 0;
+    if (RegQueryValueExA(handle, value.c_str(), nullptr, &type, nullptr, &size) == ERROR_SUCCESS) {
+        if (exists) *exists = true;
+        data.resize(size + 1);
+        RegQueryValueExA(handle, value.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size);
+        data.resize(std::min<std::size_t>(size, data.size()));
+        while (!data.empty() && data.back() == '\0') data.pop_back();
+    }
+    RegCloseKey(handle);
+    return data;
+}
+
+void DeleteUserRegistryValue(const Text& key, const Text& value) {
+    HKEY handle = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, KEY_SET_VALUE, &handle) != ERROR_SUCCESS) return;
+    RegDeleteValueA(handle, value.c_str());
+    RegCloseKey(handle);
+}
+
+namespace {
+
+Text Narrow(const wchar_t* wide) {
+    int size = WideCharToMultiByte(CP_ACP, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 1) return {};
+    Text text(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_ACP, 0, wide, -1, text.data(), size, nullptr, nullptr);
+    text.resize(static_cast<std::size_t>(size) - 1);
+    return text;
+}
+
+std::wstring Widen(const Text& text) {
+    int size = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+    if (size <= 0) return {};
+    std::wstring wide(static_cast<std::size_t>(size), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide.data(), size);
+    wide.resize(static_cast<std::size_t>(size) - 1);
+    return wide;
+}
+
+}  // namespace
+
+ShortcutInfo ReadShortcut(const Text& linkPath) {
+    ShortcutInfo info;
+    bool comStarted = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+    IShellLinkW* link = nullptr;
+    IPersistFile* file = nullptr;
+    if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                   reinterpret_cast<void**>(&link))) &&
+        SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file))) &&
+        SUCCEEDED(file->Load(Widen(linkPath).c_str(), STGM_READ))) {
+        info.loaded = true;
+        wchar_t buffer[MAX_PATH * 2] = {};
+        if (SUCCEEDED(link->GetPath(buffer, MAX_PATH * 2, nullptr, SLGP_RAWPATH))) info.target = Narrow(buffer);
+        buffer[0] = 0;
+        if (SUCCEEDED(link->GetWorkingDirectory(buffer, MAX_PATH * 2))) info.workingDirectory = Narrow(buffer);
+        buffer[0] = 0;
+        if (SUCCEEDED(link->GetArguments(buffer, MAX_PATH * 2))) info.arguments = Narrow(buffer);
+        buffer[0] = 0;
+        if (SUCCEEDED(link->GetDescription(buffer, MAX_PATH * 2))) info.description = Narrow(buffer);
+        buffer[0] = 0;
+        if (SUCCEEDED(link->GetIconLocation(buffer, MAX_PATH * 2, &info.iconIndex))) info.iconPath = Narrow(buffer);
+        link->GetHotkey(&info.hotKey);
+        link->GetShowCmd(&info.showCommand);
+    }
+    if (file) file->Release();
+    if (link) link->Release();
+    if (comStarted) CoUninitialize();
+    return info;
+}
+
+std::vector<DWORD> ProcessIdsNamed(const Text& imageName) {
+    ProcessIdList ids;
+    FindProcessesByName(imageName, ids);
+    return std::vector<DWORD>(ids.begin(), ids.end());
+}
+
+void EndProcesses(const std::vector<DWORD>& ids) {
+    for (DWORD id : ids) {
+        HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
+        if (!process) continue;
+        TerminateProcess(process, 1);
+        WaitForSingleObject(process, 5000);
+        CloseHandle(process);
+    }
+}
+
+Text ProcessImagePath(DWORD processId) {
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+    if (!process) return {};
+    char buffer[MAX_PATH * 2] = {};
+    DWORD size = sizeof(buffer);
+    Text path = QueryFullProcessImageNameA(process, 0, buffer, &size) ? Text(buffer, size) : Text();
+    CloseHandle(process);
+    return path;
+}
+
+std::uint64_t ProcessStartTime(DWORD processId) {
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+    if (!process) return 0;
+    FILETIME created{}, exited{}, kernel{}, user{};
+    std::uint64_t start = 0;
+    if (GetProcessTimes(process, &created, &exited, &kernel, &user))
+        start = (static_cast<std::uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+    CloseHandle(process);
+    return start;
+}
+
+std::int32_t FileAttributesOf(const Text& path) {
+    return static_cast<std::int32_t>(GetFileAttributesA(path.c_str()));
+}
+
+std::uint64_t ModificationTime(const Text& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+    return (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+}
+
+bool SetModificationTime(const Text& path, std::uint64_t time) {
+    HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    FILETIME stamp{static_cast<DWORD>(time), static_cast<DWORD>(time >> 32)};
+    bool set = SetFileTime(file, nullptr, nullptr, &stamp) != 0;
+    CloseHandle(file);
+    return set;
+}
+
+bool RemoveTree(const Text& folder) {
+    if (!pathExists(folder)) return true;
+    TextList files;
+    collectFiles(folder, files);
+    for (const Text& file : files) SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_NORMAL);
+    return isDirectory(folder) ? deleteTree(folder) : deleteFile(folder);
+}
+
+bool WriteFileBytes(const Text& path, const std::string& bytes) {
+    return writeWholeFile(path, reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+}
+
+namespace {
+
+// Wine's mount manager defines drive letters for its configuration tool
+// (DefineDosDevice names are not followed by Wine's file-name lookup).
+constexpr DWORD kDefineUnixDrive = CTL_CODE('m', 32, METHOD_BUFFERED, FILE_READ_ACCESS | FILE_WRITE_ACCESS);
+
+#pragma pack(push, 8)
+struct UnixDriveRequest {
+    ULONG size;
+    ULONG type;
+    ULONG fsType;
+    DWORD serial;
+    ULONGLONG unixDevice;
+    WCHAR letter;
+    USHORT mountPointOffset;
+    USHORT deviceOffset;
+    USHORT labelOffset;
+};
+#pragma pack(pop)
+
+bool DefineUnixDrive(char letter, const std::string& unixPath, UINT type) {
+    std::vector<char> buffer(sizeof(UnixDriveRequest) + unixPath.size() + 1, '\0');
+    auto* request = reinterpret_cast<UnixDriveRequest*>(buffer.data());
+    request->size = static_cast<ULONG>(buffer.size());
+    request->type = type;
+    request->letter = static_cast<WCHAR>(std::tolower(static_cast<unsigned char>(letter)));
+    if (!unixPath.empty()) {
+        request->mountPointOffset = sizeof(UnixDriveRequest);
+        std::copy(unixPath.begin(), unixPath.end(), buffer.begin() + sizeof(UnixDriveRequest));
+    }
+    HANDLE manager = CreateFileW(L"\\\\.\\MountPointManager", GENERIC_READ | GENERIC_WRITE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (manager == INVALID_HANDLE_VALUE) return false;
+    DWORD returned = 0;
+    bool done = DeviceIoControl(manager, kDefineUnixDrive, buffer.data(), static_cast<DWORD>(buffer.size()), nullptr,
+                                0, &returned, nullptr) != 0;
+    CloseHandle(manager);
+    return done;
+}
+
+// The folder's path on the host, empty outside Wine.
+std::string UnixPathOf(const Text& path) {
+    using UnixNameFn = char*(CDECL*)(const wchar_t*);
+    auto unixName =
+        reinterpret_cast<UnixNameFn>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name"));
+    if (!unixName) return {};
+    char* name = unixName(Widen(path).c_str());
+    if (!name) return {};
+    std::string result = name;
+    HeapFree(GetProcessHeap(), 0, name);
+    return result;
+}
+
+}  // namespace
+
+bool MapDrive(const Text& drive, const Text& folder) {
+    std::string unixPath = UnixPathOf(folder);
+    if (drive.size() != 2 || unixPath.empty()) return false;
+    return DefineUnixDrive(drive[0], unixPath, DRIVE_FIXED) && GetFileAttributesA((drive + "\\").c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void UnmapDrive(const Text& drive, const Text&) {
+    if (drive.size() == 2) DefineUnixDrive(drive[0], std::string(), DRIVE_NO_ROOT_DIR);
 }

@@ -1,0 +1,169 @@
+// Installs as a user runs them: the first run into the proposed folder, a
+// second run over an existing install, and one that cannot complete.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "app/window_layout.h"
+#include "payload/file_ops.h"
+#include "process/directory.h"
+#include "tests/e2e/wizard_session.h"
+
+namespace {
+
+// Everything the install leaves besides the files: the remembered
+// directory and the desktop link with the installer's values.
+void ExpectRegisteredAndLinked(const Text& chosenDir, const Text& productDir) {
+    bool exists = false;
+    EXPECT_EQ(ReadUserRegistryText(kRegistryKey, kRegistryValue, &exists), chosenDir);
+    EXPECT_TRUE(exists);
+    ShortcutInfo link = ReadShortcut(DesktopLinkPath());
+    ASSERT_TRUE(link.loaded) << DesktopLinkPath();
+    EXPECT_EQ(LowerAscii(link.target), LowerAscii(productDir + "\\" + kProductExe));
+    EXPECT_EQ(LowerAscii(link.workingDirectory), LowerAscii(productDir + "\\"));
+    EXPECT_EQ(link.arguments, " -ver=" + kVersion);
+    EXPECT_EQ(LowerAscii(link.iconPath), LowerAscii(productDir + "\\resource\\zh_logo_64.ico"));
+    EXPECT_EQ(link.iconIndex, 0);
+    EXPECT_EQ(link.description, Text("Vantel防关联"));
+    EXPECT_EQ(link.hotKey, MAKEWORD('R', HOTKEYF_CONTROL | HOTKEYF_ALT));
+    EXPECT_EQ(link.showCommand, SW_SHOWNORMAL);
+}
+
+const PayloadFile* PayloadFileNamed(const Text& path) {
+    for (const PayloadFile& file : PayloadFiles())
+        if (file.path == path) return &file;
+    return nullptr;
+}
+
+}  // namespace
+
+TEST(Install, FirstRunProposesProgramFilesAndInstallsEverything) {
+    const Text chosen = DefaultInstallDir();
+    const Text productDir = VersionFolder(chosen);
+    CleanState clean({chosen});
+    ASSERT_TRUE(clean.Made());
+
+    WizardSession wizard;
+    ASSERT_TRUE(wizard.Open());
+    HWND agree = wizard.Control(ctl::按钮同意条款);
+    EXPECT_EQ(wizard.PathBox(), chosen);
+    Sleep(1000 - std::min<DWORD>(wizard.SinceShown(), 1000));
+    EXPECT_FALSE(IsWindowEnabled(agree)) << "at " << wizard.SinceShown() << " ms";
+    ASSERT_TRUE(WaitFor([&] { return IsWindowEnabled(agree) != 0; }, kUnlockTimeoutMs));
+    EXPECT_LT(wizard.SinceShown(), 6000u);
+    wizard.ExpectPage(0, "服务条款", "请认真阅读服务条款，并同意");
+    EXPECT_TRUE(wizard.Screenshot("first-run-page0-agreement.png"));
+
+    ASSERT_TRUE(wizard.Agree());
+    wizard.ExpectPage(1, "选择目录", "选择程序要安装的路径");
+    EXPECT_TRUE(wizard.Screenshot("first-run-page1-directory.png"));
+
+    const DWORD startClick = GetTickCount();
+    ASSERT_TRUE(wizard.StartInstall(chosen));
+    wizard.ExpectPage(2, "正在安装", "等待程序安装完成");
+    EXPECT_TRUE(wizard.Screenshot("first-run-page2-installing.png"));
+
+    ASSERT_TRUE(wizard.WaitForPage(3, kInstallTimeoutMs));
+    const DWORD installTime = GetTickCount() - startClick;
+    EXPECT_GE(installTime, 9800u);
+    wizard.ExpectPage(3, "完成", "程序已安装完成");
+    EXPECT_EQ(ControlText(wizard.Control(ctl::透明标签4)), Text("安装完成"));
+    EXPECT_TRUE(IsChecked(wizard.Control(ctl::选择框显示升级说明)));
+    EXPECT_TRUE(IsChecked(wizard.Control(ctl::选择框运行程序)));
+    EXPECT_TRUE(wizard.Screenshot("first-run-page3-finished.png"));
+
+    ExpectPayloadInstalled(productDir);
+    ExpectRegisteredAndLinked(chosen, productDir);
+
+    PostMessageA(wizard.Window(), WM_CLOSE, 0, 0);
+    EXPECT_TRUE(wizard.Process().WaitForExit(20000));
+}
+
+TEST(Install, SecondRunProposesTheRememberedFolderAndRewritesOnlyWhatChanged) {
+    const Text chosen = kScratchRoot + "\\second\\VantelPA";
+    const Text productDir = VersionFolder(chosen);
+    CleanState clean({kScratchRoot + "\\second"});
+    ASSERT_TRUE(clean.Made());
+    {
+        WizardSession first;
+        ASSERT_TRUE(first.Open());
+        ASSERT_TRUE(first.InstallTo(chosen));
+        PostMessageA(first.Window(), WM_CLOSE, 0, 0);
+        ASSERT_TRUE(first.Process().WaitForExit(20000));
+    }
+    ExpectPayloadInstalled(productDir);
+
+    // Every file gets an old time stamp, so a rewrite shows.
+    const std::uint64_t kOld = 125911584000000000ull;  // 2000-01-01
+    for (const PayloadFile& file : PayloadFiles()) ASSERT_TRUE(SetModificationTime(productDir + "\\" + file.path, kOld));
+    const Text altered = "browser\\118.0.2\\manifest.json";
+    const Text deleted = "browser\\118.0.2\\locales\\en-US.pak";
+    const Text readOnly = "browser\\118.0.2\\version.txt";
+    ASSERT_TRUE(PayloadFileNamed(altered) && PayloadFileNamed(deleted) && PayloadFileNamed(readOnly));
+    ASSERT_TRUE(WriteFileBytes(productDir + "\\" + altered, "{\"changed\": true}"));
+    ASSERT_TRUE(DeleteFileA((productDir + "\\" + deleted).c_str()));
+    ASSERT_TRUE(WriteFileBytes(productDir + "\\" + readOnly, "0.0.0"));
+    ASSERT_TRUE(SetFileAttributesA((productDir + "\\" + readOnly).c_str(), FILE_ATTRIBUTE_READONLY));
+
+    WizardSession second;
+    ASSERT_TRUE(second.Open());
+    EXPECT_EQ(second.PathBox(), chosen);
+    ASSERT_TRUE(second.Agree());
+    EXPECT_EQ(second.PathBox(), chosen);
+    ASSERT_TRUE(second.StartInstall(second.PathBox()));
+    ASSERT_TRUE(second.WaitForPage(3, kInstallTimeoutMs));
+    second.ExpectPage(3, "完成", "程序已安装完成");
+
+    ExpectPayloadInstalled(productDir);
+    for (const PayloadFile& file : PayloadFiles()) {
+        bool rewritten = file.path == altered || file.path == deleted || file.path == readOnly;
+        std::uint64_t stamp = ModificationTime(productDir + "\\" + file.path);
+        if (rewritten) {
+            EXPECT_GT(stamp, kOld) << file.path;
+        } else {
+            EXPECT_EQ(stamp, kOld) << file.path;
+        }
+    }
+    ExpectRegisteredAndLinked(chosen, productDir);
+    PostMessageA(second.Window(), WM_CLOSE, 0, 0);
+    EXPECT_TRUE(second.Process().WaitForExit(20000));
+}
+
+TEST(Install, AFileHeldOpenEndsOnAFinishPageThatSaysSo) {
+    const Text chosen = kScratchRoot + "\\held\\VantelPA";
+    const Text productDir = VersionFolder(chosen);
+    CleanState clean({kScratchRoot + "\\held"});
+    ASSERT_TRUE(clean.Made());
+    const PayloadFile* notes = PayloadFileNamed(kNotesFile);
+    ASSERT_NE(notes, nullptr);
+
+    // Another process holds an outdated copy of a payload file without sharing.
+    const Text heldPath = productDir + "\\" + kNotesFile;
+    ASSERT_TRUE(EnsureDirectoryPath(productDir));
+    ASSERT_TRUE(WriteFileBytes(heldPath, "outdated notes"));
+    std::unique_ptr<void, decltype(&CloseHandle)> held(
+        CreateFileA(heldPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr), CloseHandle);
+    ASSERT_NE(held.get(), INVALID_HANDLE_VALUE);
+
+    WizardSession wizard;
+    ASSERT_TRUE(wizard.Open());
+    EXPECT_TRUE(wizard.InstallTo(chosen));
+    wizard.ExpectPage(3, "安装失败", "部分文件未能写入，请关闭正在运行的程序后重新安装");
+    EXPECT_EQ(ControlText(wizard.Control(ctl::透明标签4)), Text("安装未完成"));
+    EXPECT_TRUE(wizard.Screenshot("failed-install-page3.png"));
+    held.reset();
+
+    EXPECT_NE(md5OfFile(heldPath), notes->md5);
+    for (const PayloadFile& file : PayloadFiles()) {
+        if (&file == notes) continue;
+        EXPECT_EQ(md5OfFile(productDir + "\\" + file.path), file.md5) << file.path;
+    }
+    // The rest of the install stays as it is after a success.
+    ExpectRegisteredAndLinked(chosen, productDir);
+    PostMessageA(wizard.Window(), WM_CLOSE, 0, 0);
+    EXPECT_TRUE(wizard.Process().WaitForExit(20000));
+}

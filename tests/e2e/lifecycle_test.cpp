@@ -1,0 +1,145 @@
+// The installer's life around the install: running copies of the product
+// at start, closing the window mid-install, and what the finish click starts.
+#include <gtest/gtest.h>
+
+#include "app/window_layout.h"
+#include "process/directory.h"
+#include "tests/e2e/wizard_session.h"
+
+namespace {
+
+const Text kDemoCaptionNoArguments = "VantelPA demo (no arguments)";
+
+// Windows opens .txt files with the text editor; this Wine prefix has no
+// association for the extension (and one under the user's classes was not
+// followed), so the scenario gives it one while it runs.
+class TextFileAssociation {
+public:
+    TextFileAssociation() {
+        HKEY key = nullptr;
+        existed_ = RegOpenKeyExA(HKEY_CLASSES_ROOT, ".txt", 0, KEY_READ, &key) == ERROR_SUCCESS;
+        if (key) RegCloseKey(key);
+        if (!existed_) RegSetValueA(HKEY_CLASSES_ROOT, ".txt", REG_SZ, "txtfile", 7);
+    }
+    ~TextFileAssociation() {
+        if (!existed_) RegDeleteKeyA(HKEY_CLASSES_ROOT, ".txt");
+    }
+
+private:
+    bool existed_ = false;
+};
+
+const PayloadFile* ProductProgram() {
+    for (const PayloadFile& file : PayloadFiles())
+        if (file.path == kProductExe) return &file;
+    return nullptr;
+}
+
+}  // namespace
+
+TEST(Finish, BothBoxesStartTheProductThenTheNotesAndTheInstallerExits) {
+    const Text chosen = kScratchRoot + "\\finish\\VantelPA";
+    const Text productDir = VersionFolder(chosen);
+    CleanState clean({kScratchRoot + "\\finish"});
+    ASSERT_TRUE(clean.Made());
+    TextFileAssociation association;
+    EndProcesses(ProcessIdsNamed("notepad.exe"));
+
+    WizardSession wizard;
+    ASSERT_TRUE(wizard.Open());
+    ASSERT_TRUE(wizard.InstallTo(chosen));
+    PostClick(wizard.Control(ctl::按钮完成安装));
+    ASSERT_TRUE(wizard.Process().WaitForExit(20000));
+    EXPECT_EQ(wizard.Process().ExitCode(), 0u);
+
+    std::vector<DWORD> product, notes;
+    EXPECT_TRUE(WaitFor([&] { return !(product = ProcessIdsNamed(kProductExe)).empty(); }, 10000));
+    EXPECT_TRUE(WaitFor([&] { return !(notes = ProcessIdsNamed("notepad.exe")).empty(); }, 10000));
+    if (product.size() == 1) {
+        EXPECT_EQ(LowerAscii(ProcessImagePath(product[0])), LowerAscii(productDir + "\\" + kProductExe));
+        EXPECT_TRUE(WaitFor([&] { return FindTopWindow(product[0], kDemoCaptionNoArguments) != nullptr; }, 10000));
+    }
+    if (product.size() == 1 && notes.size() == 1) {
+        HWND editor = nullptr;
+        EXPECT_TRUE(WaitFor(
+            [&] {
+                editor = FindTopWindowWhere(notes[0], [](HWND w) {
+                    return ControlText(w).find("升级说明与必看") != Text::npos;
+                });
+                return editor != nullptr;
+            },
+            10000));
+        // About one second between the two launches.
+        long long gapMs =
+            (static_cast<long long>(ProcessStartTime(notes[0])) - static_cast<long long>(ProcessStartTime(product[0]))) /
+            10000;
+        EXPECT_GE(gapMs, 900);
+        EXPECT_LE(gapMs, 8000);
+    }
+    EXPECT_EQ(product.size(), 1u);
+    EXPECT_EQ(notes.size(), 1u);
+    EndProcesses(product);
+    EndProcesses(notes);
+}
+
+TEST(Finish, NeitherBoxJustExits) {
+    const Text chosen = kScratchRoot + "\\finish-none\\VantelPA";
+    CleanState clean({kScratchRoot + "\\finish-none"});
+    ASSERT_TRUE(clean.Made());
+    TextFileAssociation association;
+    EndProcesses(ProcessIdsNamed("notepad.exe"));
+
+    WizardSession wizard;
+    ASSERT_TRUE(wizard.Open());
+    ASSERT_TRUE(wizard.InstallTo(chosen));
+    SetChecked(wizard.Control(ctl::选择框运行程序), false);
+    SetChecked(wizard.Control(ctl::选择框显示升级说明), false);
+    PostClick(wizard.Control(ctl::按钮完成安装));
+    ASSERT_TRUE(wizard.Process().WaitForExit(20000));
+    EXPECT_EQ(wizard.Process().ExitCode(), 0u);
+    Sleep(1500);  // a launch would have shown by now
+    EXPECT_TRUE(ProcessIdsNamed(kProductExe).empty());
+    EXPECT_TRUE(ProcessIdsNamed("notepad.exe").empty());
+}
+
+TEST(RunningCopy, IsEndedBeforeTheAgreeButtonUnlocks) {
+    const Text folder = kScratchRoot + "\\running";
+    CleanState clean({folder});
+    ASSERT_TRUE(clean.Made());
+    const PayloadFile* program = ProductProgram();
+    ASSERT_NE(program, nullptr);
+    ASSERT_TRUE(EnsureDirectoryPath(folder));
+    ASSERT_TRUE(WriteFileBytes(folder + "\\" + kProductExe, Text(program->data.begin(), program->data.end())));
+
+    InstallerProcess running;
+    ASSERT_TRUE(running.Start(folder + "\\" + kProductExe, "-ver=2.2.05"));
+    ASSERT_TRUE(WaitFor([&] { return FindTopWindow(running.Id(), "VantelPA demo -ver=2.2.05") != nullptr; }, 20000));
+
+    WizardSession wizard;
+    ASSERT_TRUE(wizard.Open());
+    HWND agree = wizard.Control(ctl::按钮同意条款);
+    ASSERT_TRUE(WaitFor([&] { return IsWindowEnabled(agree) != 0; }, kUnlockTimeoutMs));
+    EXPECT_TRUE(running.WaitForExit(0));
+    EXPECT_TRUE(ProcessIdsNamed(kProductExe).empty());
+    PostMessageA(wizard.Window(), WM_CLOSE, 0, 0);
+    EXPECT_TRUE(wizard.Process().WaitForExit(20000));
+}
+
+TEST(Closing, TheWindowDuringTheInstallEndsTheProcessAtOnce) {
+    const Text chosen = kScratchRoot + "\\closing\\VantelPA";
+    CleanState clean({kScratchRoot + "\\closing"});
+    ASSERT_TRUE(clean.Made());
+
+    WizardSession wizard;
+    ASSERT_TRUE(wizard.Open());
+    ASSERT_TRUE(wizard.Agree());
+    ASSERT_TRUE(wizard.StartInstall(chosen));
+    Sleep(500);
+    ASSERT_EQ(wizard.Page(), 2);
+    const DWORD closedAt = GetTickCount();
+    PostMessageA(wizard.Window(), WM_CLOSE, 0, 0);
+    ASSERT_TRUE(wizard.Process().WaitForExit(10000));
+    // Long before the install's ten seconds are up.
+    EXPECT_LT(GetTickCount() - closedAt, 3000u);
+    EXPECT_EQ(wizard.Process().ExitCode(), 0u);
+}

@@ -1,0 +1,159 @@
+// The install directory as the user gives it: typed with forward slashes,
+// a drive root, one that cannot be created, and chosen in the folder dialog.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include "app/window_layout.h"
+#include "payload/file_ops.h"
+#include "process/directory.h"
+#include "tests/e2e/wizard_session.h"
+
+namespace {
+
+// Paths compared as the file system sees them.
+Text Canonical(const Text& path) {
+    Text out;
+    for (char c : LowerAscii(ForwardToBackslashes(path)))
+        if (!(c == '\\' && !out.empty() && out.back() == '\\')) out += c;
+    return out;
+}
+
+// A drive letter that leads to a folder for as long as it lives.
+class MappedDrive {
+public:
+    explicit MappedDrive(const Text& folder) : folder_(folder) {
+        DWORD used = GetLogicalDrives();
+        for (char letter = 'X'; letter >= 'M' && drive_.empty(); --letter)
+            if (!(used & (1u << (letter - 'A')))) drive_ = Text(1, letter) + ":";
+        if (!drive_.empty() && !MapDrive(drive_, folder_)) drive_.clear();
+    }
+    ~MappedDrive() {
+        if (!drive_.empty()) UnmapDrive(drive_, folder_);
+    }
+    const Text& Drive() const { return drive_; }
+
+private:
+    Text folder_;
+    Text drive_;
+};
+
+void ExpectStillOnTheDirectoryPage(const WizardSession& wizard) {
+    Sleep(500);
+    wizard.ExpectPage(1, "选择目录", "选择程序要安装的路径");
+}
+
+}  // namespace
+
+TEST(Paths, UnusablePathsKeepPageOneAndForwardSlashesInstall) {
+    const Text root = kScratchRoot + "\\paths";
+    CleanState clean({root});
+    ASSERT_TRUE(clean.Made());
+    ASSERT_TRUE(EnsureDirectoryPath(root));
+    ASSERT_TRUE(WriteFileBytes(root + "\\blocker", "a file where a folder would go"));
+
+    WizardSession wizard;
+    ASSERT_TRUE(wizard.Open());
+    ASSERT_TRUE(wizard.Agree());
+    HWND pathBox = wizard.Control(ctl::编辑框安装路径);
+    HWND start = wizard.Control(ctl::按钮开始安装);
+
+    ASSERT_TRUE(SetControlText(pathBox, ""));
+    Click(start);
+    ExpectStillOnTheDirectoryPage(wizard);
+
+    const Text blocked = root + "\\blocker\\VantelPA";
+    ASSERT_TRUE(SetControlText(pathBox, blocked));
+    Click(start);
+    ExpectStillOnTheDirectoryPage(wizard);
+    EXPECT_EQ(wizard.PathBox(), blocked);
+    EXPECT_FALSE(pathExists(blocked));
+
+    const Text typed = "C:/vantel-e2e/paths/slashes/VantelPA";
+    const Text productDir = root + "\\slashes\\VantelPA\\vantelpa-" + kVersion;
+    ASSERT_TRUE(wizard.StartInstall(typed));
+    ASSERT_TRUE(wizard.WaitForPage(3, kInstallTimeoutMs));
+    wizard.ExpectPage(3, "完成", "程序已安装完成");
+    EXPECT_EQ(wizard.PathBox(), typed);
+    ExpectPayloadInstalled(productDir);
+    EXPECT_EQ(ReadUserRegistryText(kRegistryKey, kRegistryValue), typed);
+    ShortcutInfo link = ReadShortcut(DesktopLinkPath());
+    EXPECT_TRUE(link.loaded);
+    EXPECT_EQ(Canonical(link.target), Canonical(productDir + "\\" + kProductExe));
+    PostMessageA(wizard.Window(), WM_CLOSE, 0, 0);
+    EXPECT_TRUE(wizard.Process().WaitForExit(20000));
+}
+
+TEST(Paths, ADriveRootInstallsStraightIntoThatRoot) {
+    const Text root = kScratchRoot + "\\drive-root";
+    CleanState clean({root});
+    ASSERT_TRUE(clean.Made());
+    ASSERT_TRUE(EnsureDirectoryPath(root));
+    MappedDrive drive(root);
+    ASSERT_FALSE(drive.Drive().empty());
+    const Text driveRoot = drive.Drive() + "\\";
+    ASSERT_TRUE(isDirectory(driveRoot));
+
+    WizardSession wizard;
+    ASSERT_TRUE(wizard.Open());
+    ASSERT_TRUE(wizard.InstallTo(driveRoot));
+    wizard.ExpectPage(3, "完成", "程序已安装完成");
+    ExpectPayloadInstalled(root);
+    EXPECT_FALSE(pathExists(root + "\\vantelpa-" + kVersion));
+    EXPECT_EQ(ReadUserRegistryText(kRegistryKey, kRegistryValue), driveRoot);
+    ShortcutInfo link = ReadShortcut(DesktopLinkPath());
+    EXPECT_TRUE(link.loaded);
+    EXPECT_EQ(Canonical(link.target), Canonical(driveRoot + kProductExe));
+    PostMessageA(wizard.Window(), WM_CLOSE, 0, 0);
+    EXPECT_TRUE(wizard.Process().WaitForExit(20000));
+}
+
+TEST(FolderDialog, ChoosingAddsTheProductWordAndCancellingRestoresTheDefault) {
+    const Text root = kScratchRoot + "\\dialog";
+    const Text picked = root + "\\picked";
+    CleanState clean({root});
+    ASSERT_TRUE(clean.Made());
+    ASSERT_TRUE(EnsureDirectoryPath(picked));
+
+    WizardSession wizard;
+    ASSERT_TRUE(wizard.Open());
+    ASSERT_TRUE(wizard.Agree());
+    SetControlText(wizard.Control(ctl::编辑框安装路径), "C:\\elsewhere\\VantelPA");
+    HWND choose = wizard.Control(ctl::按钮选择安装目录);
+    auto openDialog = [&] {
+        PostClick(choose);
+        HWND dialog = nullptr;
+        WaitFor(
+            [&] {
+                dialog = FindTopWindowWhere(wizard.Process().Id(), [](HWND w) { return ClassName(w) == "#32770"; });
+                return dialog != nullptr;
+            },
+            10000);
+        return dialog;
+    };
+
+    HWND dialog = openDialog();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_NE(FindControlByText(dialog, "static", "选择要安装的位置"), nullptr);
+    // The folder is chosen in the dialog's tree: Wine's dialog ignores a
+    // path typed into its edit box and does not find a path handed in by
+    // BFFM_SETSELECTION.
+    EXPECT_NE(FindDescendantOfClass(dialog, "edit"), nullptr);
+    HWND tree = FindDescendantOfClass(dialog, "systreeview32");
+    ASSERT_NE(tree, nullptr);
+    ASSERT_TRUE(SelectTreeItemPath(tree, {"(C:)", "vantel-e2e", "dialog", "picked"}));
+    PostClick(GetDlgItem(dialog, IDOK));
+    ASSERT_TRUE(WaitFor([&] { return !IsWindow(dialog); }, 10000));
+    EXPECT_TRUE(WaitFor([&] { return wizard.PathBox() == picked + "\\VantelPA"; }, 5000)) << wizard.PathBox();
+    wizard.ExpectPage(1, "选择目录", "选择程序要安装的路径");
+
+    dialog = openDialog();
+    ASSERT_NE(dialog, nullptr);
+    PostClick(GetDlgItem(dialog, IDCANCEL));
+    ASSERT_TRUE(WaitFor([&] { return !IsWindow(dialog); }, 10000));
+    EXPECT_TRUE(WaitFor([&] { return wizard.PathBox() == DefaultInstallDir(); }, 5000)) << wizard.PathBox();
+    wizard.ExpectPage(1, "选择目录", "选择程序要安装的路径");
+    PostMessageA(wizard.Window(), WM_CLOSE, 0, 0);
+    EXPECT_TRUE(wizard.Process().WaitForExit(20000));
+}
