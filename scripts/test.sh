@@ -21,9 +21,18 @@ trap wine_session_end EXIT
 win_rc=$?
 cat "$logdir/win32.log"
 
-# One closing line over both runs.
-count() { grep -h -o -E '[0-9]+ tests failed out of [0-9]+' "$logdir"/native.log "$logdir"/win32.log; }
-failed=$(count | awk '{s += $1} END {print s + 0}')
-total=$(count | awk '{s += $6} END {print s + 0}')
-echo "tests: $((total - failed)) passed, $failed failed"
-[ "$native_rc" -eq 0 ] && [ "$win_rc" -eq 0 ] && [ "$total" -gt 0 ]
+# One closing line over both runs; a run that failed without a failing
+# test (e.g. its test discovery) counts as one failure.
+passed=0 failed=0
+tally() {
+  local log=$1 rc=$2 line f t
+  line=$(grep -h -o -E '[0-9]+ tests failed out of [0-9]+' "$log" | tail -n 1)
+  f=$(echo "$line" | awk '{print $1 + 0}')
+  t=$(echo "$line" | awk '{print $6 + 0}')
+  [ "$rc" -ne 0 ] && [ "$f" -eq 0 ] && f=1 && t=$((t + 1))
+  passed=$((passed + t - f)) failed=$((failed + f))
+}
+tally "$logdir/native.log" "$native_rc"
+tally "$logdir/win32.log" "$win_rc"
+echo "tests: $passed passed, $failed failed"
+[ "$native_rc" -eq 0 ] && [ "$win_rc" -eq 0 ] && [ "$passed" -gt 0 ]
