@@ -45,6 +45,13 @@ wine_session_start() {
     >>"$root/build/wineboot.log" 2>&1 </dev/null || true
   "${WINE_LOCALE[@]}" wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Vantel /d 1024x768 /f \
     >>"$root/build/wineboot.log" 2>&1 </dev/null || true
+  # Restart once so the desktop is made here with the settings above, not
+  # later by a test program: a desktop process started under ctest inherits
+  # its output pipes and holds each test open until it exits.
+  wineserver -k >/dev/null 2>&1 </dev/null || true
+  wineserver -w >/dev/null 2>&1 </dev/null || true
+  wineserver -p >/dev/null 2>&1 </dev/null
+  "${WINE_LOCALE[@]}" wineboot >>"$root/build/wineboot.log" 2>&1 </dev/null || true
 }
 
 wine_session_end() {
