@@ -54,7 +54,10 @@ ByteSpan ContainerContents(const std::uint8_t* container, std::size_t length) {
 }
 
 ByteBuffer MakeContainer(const ByteBuffer& envelope) {
-    if (static_cast<std::uint64_t>(envelope.size()) > 0xFFFFFFFFu) return ByteBuffer();
+    // The length word holds 32 bits; only a 64-bit size can exceed it.
+    if constexpr (sizeof(std::size_t) > 4) {
+        if (envelope.size() > 0xFFFFFFFFu) return ByteBuffer();
+    }
     ByteBuffer out;
     if (!TryResize(out, 8 + envelope.size())) return ByteBuffer();
     WriteLe32(out.data(), 1);
