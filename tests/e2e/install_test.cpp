@@ -79,8 +79,7 @@ TEST(Install, FirstRunProposesProgramFilesAndInstallsEverything) {
     ExpectPayloadInstalled(productDir);
     ExpectRegisteredAndLinked(chosen, productDir);
 
-    PostMessageA(wizard.Window(), WM_CLOSE, 0, 0);
-    EXPECT_TRUE(wizard.Process().WaitForExit(20000));
+    EXPECT_TRUE(wizard.Close());
 }
 
 TEST(Install, SecondRunProposesTheRememberedFolderAndRewritesOnlyWhatChanged) {
@@ -92,8 +91,7 @@ TEST(Install, SecondRunProposesTheRememberedFolderAndRewritesOnlyWhatChanged) {
         WizardSession first;
         ASSERT_TRUE(first.Open());
         ASSERT_TRUE(first.InstallTo(chosen));
-        PostMessageA(first.Window(), WM_CLOSE, 0, 0);
-        ASSERT_TRUE(first.Process().WaitForExit(20000));
+        ASSERT_TRUE(first.Close());
     }
     ExpectPayloadInstalled(productDir);
 
@@ -129,8 +127,7 @@ TEST(Install, SecondRunProposesTheRememberedFolderAndRewritesOnlyWhatChanged) {
         }
     }
     ExpectRegisteredAndLinked(chosen, productDir);
-    PostMessageA(second.Window(), WM_CLOSE, 0, 0);
-    EXPECT_TRUE(second.Process().WaitForExit(20000));
+    EXPECT_TRUE(second.Close());
 }
 
 TEST(Install, AFileHeldOpenEndsOnAFinishPageThatSaysSo) {
@@ -164,6 +161,5 @@ TEST(Install, AFileHeldOpenEndsOnAFinishPageThatSaysSo) {
     }
     // The rest of the install stays as it is after a success.
     ExpectRegisteredAndLinked(chosen, productDir);
-    PostMessageA(wizard.Window(), WM_CLOSE, 0, 0);
-    EXPECT_TRUE(wizard.Process().WaitForExit(20000));
+    EXPECT_TRUE(wizard.Close());
 }

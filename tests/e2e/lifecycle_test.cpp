@@ -121,8 +121,7 @@ TEST(RunningCopy, IsEndedBeforeTheAgreeButtonUnlocks) {
     ASSERT_TRUE(WaitFor([&] { return IsWindowEnabled(agree) != 0; }, kUnlockTimeoutMs));
     EXPECT_TRUE(running.WaitForExit(0));
     EXPECT_TRUE(ProcessIdsNamed(kProductExe).empty());
-    PostMessageA(wizard.Window(), WM_CLOSE, 0, 0);
-    EXPECT_TRUE(wizard.Process().WaitForExit(20000));
+    EXPECT_TRUE(wizard.Close());
 }
 
 TEST(Closing, TheWindowDuringTheInstallEndsTheProcessAtOnce) {
@@ -137,8 +136,7 @@ TEST(Closing, TheWindowDuringTheInstallEndsTheProcessAtOnce) {
     Sleep(500);
     ASSERT_EQ(wizard.Page(), 2);
     const DWORD closedAt = GetTickCount();
-    PostMessageA(wizard.Window(), WM_CLOSE, 0, 0);
-    ASSERT_TRUE(wizard.Process().WaitForExit(10000));
+    ASSERT_TRUE(wizard.Close(10000));
     // Long before the install's ten seconds are up.
     EXPECT_LT(GetTickCount() - closedAt, 3000u);
     EXPECT_EQ(wizard.Process().ExitCode(), 0u);

@@ -81,8 +81,7 @@ TEST(Paths, UnusablePathsKeepPageOneAndForwardSlashesInstall) {
     ShortcutInfo link = ReadShortcut(DesktopLinkPath());
     EXPECT_TRUE(link.loaded);
     EXPECT_EQ(Canonical(link.target), Canonical(productDir + "\\" + kProductExe));
-    PostMessageA(wizard.Window(), WM_CLOSE, 0, 0);
-    EXPECT_TRUE(wizard.Process().WaitForExit(20000));
+    EXPECT_TRUE(wizard.Close());
 }
 
 TEST(Paths, ADriveRootInstallsStraightIntoThatRoot) {
@@ -105,8 +104,7 @@ TEST(Paths, ADriveRootInstallsStraightIntoThatRoot) {
     ShortcutInfo link = ReadShortcut(DesktopLinkPath());
     EXPECT_TRUE(link.loaded);
     EXPECT_EQ(Canonical(link.target), Canonical(driveRoot + kProductExe));
-    PostMessageA(wizard.Window(), WM_CLOSE, 0, 0);
-    EXPECT_TRUE(wizard.Process().WaitForExit(20000));
+    EXPECT_TRUE(wizard.Close());
 }
 
 TEST(FolderDialog, ChoosingAddsTheProductWordAndCancellingRestoresTheDefault) {
@@ -154,6 +152,5 @@ TEST(FolderDialog, ChoosingAddsTheProductWordAndCancellingRestoresTheDefault) {
     ASSERT_TRUE(WaitFor([&] { return !IsWindow(dialog); }, 10000));
     EXPECT_TRUE(WaitFor([&] { return wizard.PathBox() == DefaultInstallDir(); }, 5000)) << wizard.PathBox();
     wizard.ExpectPage(1, "选择目录", "选择程序要安装的路径");
-    PostMessageA(wizard.Window(), WM_CLOSE, 0, 0);
-    EXPECT_TRUE(wizard.Process().WaitForExit(20000));
+    EXPECT_TRUE(wizard.Close());
 }

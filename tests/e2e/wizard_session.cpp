@@ -123,6 +123,11 @@ bool WizardSession::InstallTo(const Text& path) {
     return Agree() && StartInstall(path) && WaitForPage(3, kInstallTimeoutMs);
 }
 
+bool WizardSession::Close(DWORD timeoutMs) {
+    PostMessageA(window_, WM_CLOSE, 0, 0);
+    return process_.WaitForExit(timeoutMs);
+}
+
 bool WizardSession::Screenshot(const std::string& name) const {
     Sleep(400);  // let the page and its animation paint
     return SaveScreenshot(window_, SCREENSHOT_DIR, name);

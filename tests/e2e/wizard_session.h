@@ -86,6 +86,8 @@ public:
     bool InstallTo(const Text& path);
 
     bool Screenshot(const std::string& name) const;
+    // Closes the window; true when the installer has ended within the time.
+    bool Close(DWORD timeoutMs = 20000);
 
 private:
     InstallerProcess process_;
