@@ -46,7 +46,15 @@ ByteBuffer ArchiveCursor::takeBytes(std::int32_t length) {
     return slice;
 }
 
-Text ArchiveCursor::takeText(std::int32_t length) { return TextFromBytes(takeBytes(length)); }
+Text ArchiveCursor::takeText(std::int32_t length) {
+    ByteBuffer bytes = takeBytes(length);
+    try {
+        return TextFromBytes(bytes);
+    } catch (const std::bad_alloc&) {
+        failed_ = true;
+        return Text();
+    }
+}
 
 void ArchiveCursor::drop(std::int32_t length) {
     if (length > 0) source_->skip(static_cast<std::size_t>(length));

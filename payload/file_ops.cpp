@@ -42,7 +42,7 @@ Text directoryPart(const Text& path, bool keepFinalSeparator) {
     bool lastComponentIsFile =
         lastDot == Text::npos || lastSeparator == Text::npos || lastDot > lastSeparator;
     if (lastComponentIsFile) result = lastSeparator == Text::npos ? Text() : result.substr(0, lastSeparator);
-    while (EndsWithBackslashChar(result)) result.pop_back();
+    result.resize(TrailingBackslashesStart(result));
     if (keepFinalSeparator) result += '\\';
     return result;
 }

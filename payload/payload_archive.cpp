@@ -62,11 +62,6 @@ bool PrepareFolder(const Text& folder) {
     return EnsureDirectoryPath(folder);
 }
 
-bool IsDotsAndSpaces(const Text& component) {
-    if (component.find_first_not_of(". ") != Text::npos) return false;
-    return component.find("..") != Text::npos || component.find(". .") != Text::npos;
-}
-
 Text RelativeTo(const Text& fullPath, const Text& prefix) {
     std::size_t at = FindChars(LowerAscii(fullPath), LowerAscii(prefix));
     return at == 0 ? Text() : fullPath.substr(at - 1 + prefix.size());
@@ -93,23 +88,67 @@ void Merge(std::vector<ArchiveEntry>& entries, ArchiveEntry entry) {
     entries.push_back(std::move(entry));
 }
 
-}  // namespace
+struct ExtractOutputs {
+    TextList* pathList;
+    TextList* md5List;
+    bool trace;
+    const TraceSink& traceSink;
+};
 
-bool IsSafeArchivePath(const Text& path) {
-    if (path.empty() || path[0] == '\\' || path[0] == '/') return false;
-    // ':' and '/' are never the second byte of a two-byte character.
-    if (path.find(':') != Text::npos) return false;
-    Text component;
-    for (const Text& ch : SplitChars(path)) {
-        if (ch == "\\" || ch == "/") {
-            if (IsDotsAndSpaces(component)) return false;
-            component.clear();
-        } else {
-            component += ch;
+int ExtractPasses(ByteSpan payload, const Text& targetDirectory, const ExtractOutputs& out) {
+    std::vector<bool> done;
+    std::size_t doneCount = 0;
+    for (int pass = 0;;) {
+        // Reading consumes the archive, so every pass inflates it again.
+        ArchiveCursor cursor(unpackEnvelope(payload.data, payload.size));
+        std::int32_t count = cursor.readInt32();
+        if (!RecordCountValid(count)) return 0;
+        if (done.empty()) done.assign(static_cast<std::size_t>(count) + 1, false);
+
+        for (std::int32_t i = 1; i <= count; ++i) {
+            RecordHeader record = ReadHeader(cursor);
+            if (cursor.failed()) return 0;  // a field the lengths ask for cannot be held
+            Text fullPath = targetDirectory + record.path;
+            Text line = out.trace ? "文件MD5：" + record.md5 : Text();
+            if (out.pathList) {
+                out.pathList->push_back(fullPath);
+                if (out.md5List) out.md5List->push_back(record.md5);
+            }
+            if (done[i]) {
+                cursor.drop(record.dataLength);
+                continue;
+            }
+            bool finished = false;
+            if (!IsSafeArchivePath(record.path)) {
+                cursor.drop(record.dataLength);
+                line += "，无效文件，跳过。";
+                finished = true;
+            } else {
+                Text folder = directoryPart(fullPath);
+                if (!isDirectory(folder)) EnsureDirectoryPath(folder);
+                if (!PrepareFolder(targetDirectory)) return 0;
+                if (pathExists(fullPath) && SameDigest(md5OfFile(fullPath), record.md5)) {
+                    cursor.drop(record.dataLength);
+                    line += "，文件无变化，跳过。";
+                    finished = true;
+                } else {
+                    ByteBuffer data = cursor.takeBytes(record.dataLength);
+                    if (cursor.failed()) return 0;
+                    finished = WriteRecord(fullPath, record, data, line);
+                }
+            }
+            if (finished) {
+                done[i] = true;
+                ++doneCount;
+            }
+            if (out.trace && out.traceSink) out.traceSink(fullPath, line);
         }
+        if (doneCount == static_cast<std::size_t>(count)) return 1;
+        if (++pass == kMaxPasses) return 0;
     }
-    return !IsDotsAndSpaces(component);
 }
+
+}  // namespace
 
 void PayloadArchive::destroy() {
     std::vector<ArchiveEntry>().swap(entries);
@@ -167,56 +206,15 @@ ByteBuffer PayloadArchive::unpackBytes(const ByteBuffer& envelope, const Text& p
 
 int PayloadArchive::extractArchive(ByteSpan payload, Text& targetDirectory, const Text& password,
                                    TextList* pathList, TextList* md5List, bool trace, const TraceSink& traceSink) {
-    targetDirectory = NormaliseDirectory(targetDirectory);
-    if (!password.empty()) return 0;  // no cipher: an enciphered archive cannot be read
-    if (!isDirectory(targetDirectory)) EnsureDirectoryPath(targetDirectory);
-    entries.clear();
-
-    std::vector<bool> done;
-    std::size_t doneCount = 0;
-    for (int pass = 0;;) {
-        // Reading consumes the archive, so every pass inflates it again.
-        ArchiveCursor cursor(unpackEnvelope(payload.data, payload.size));
-        std::int32_t count = cursor.readInt32();
-        if (!RecordCountValid(count)) return 0;
-        if (done.empty()) done.assign(static_cast<std::size_t>(count) + 1, false);
-
-        for (std::int32_t i = 1; i <= count; ++i) {
-            RecordHeader record = ReadHeader(cursor);
-            Text fullPath = targetDirectory + record.path;
-            Text line = trace ? "文件MD5：" + record.md5 : Text();
-            if (pathList) {
-                pathList->push_back(fullPath);
-                if (md5List) md5List->push_back(record.md5);
-            }
-            if (done[i]) {
-                cursor.drop(record.dataLength);
-                continue;
-            }
-            bool finished = false;
-            if (!IsSafeArchivePath(record.path)) {
-                cursor.drop(record.dataLength);
-                line += "，无效文件，跳过。";
-                finished = true;
-            } else {
-                Text folder = directoryPart(fullPath);
-                if (!isDirectory(folder)) EnsureDirectoryPath(folder);
-                if (!PrepareFolder(targetDirectory)) return 0;
-                if (pathExists(fullPath) && SameDigest(md5OfFile(fullPath), record.md5)) {
-                    cursor.drop(record.dataLength);
-                    line += "，文件无变化，跳过。";
-                    finished = true;
-                } else {
-                    finished = WriteRecord(fullPath, record, cursor.takeBytes(record.dataLength), line);
-                }
-            }
-            if (finished) {
-                done[i] = true;
-                ++doneCount;
-            }
-            if (trace && traceSink) traceSink(fullPath, line);
-        }
-        if (doneCount == static_cast<std::size_t>(count)) return 1;
-        if (++pass == kMaxPasses) return 0;
+    // Nothing thrown below (memory running out, a sink that throws) leaves
+    // the call: it is a failure result like any other.
+    try {
+        targetDirectory = NormaliseDirectory(targetDirectory);
+        if (!password.empty()) return 0;  // no cipher: an enciphered archive cannot be read
+        if (!isDirectory(targetDirectory)) EnsureDirectoryPath(targetDirectory);
+        entries.clear();
+        return ExtractPasses(payload, targetDirectory, {pathList, md5List, trace, traceSink});
+    } catch (...) {
+        return 0;
     }
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "payload/archive_entry.h"
+#include "payload/archive_path.h"
 #include "payload/envelope.h"
 #include "system/text.h"
 
@@ -48,7 +49,3 @@ public:
     std::vector<ArchiveEntry> entries;
     Text baseDirectory;
 };
-
-// Whether an archive path may be written below the target folder: not
-// empty, relative, no drive or stream colon, no ".." component.
-bool IsSafeArchivePath(const Text& path);

@@ -95,7 +95,18 @@ Text MidChars(const Text& text, long long start, long long n) {
     return JoinChars(chars, static_cast<std::size_t>(start - 1), count);
 }
 
-bool EndsWithBackslashChar(const Text& text) { return RightChars(text, 1) == "\\"; }
+std::size_t TrailingBackslashesStart(const Text& text) {
+    const std::size_t size = TextLength(text);
+    std::size_t runStart = 0;
+    for (std::size_t i = 0; i < size;) {
+        const std::size_t n = CharLength(text, i, size);
+        if (n == 2 || text[i] != '\\') runStart = i + n;
+        i += n;
+    }
+    return runStart == size ? text.size() : runStart;
+}
+
+bool EndsWithBackslashChar(const Text& text) { return TrailingBackslashesStart(text) < TextLength(text); }
 
 Text ForwardToBackslashes(Text text) {
     for (char& c : text)

@@ -26,6 +26,9 @@ Text MidChars(const Text& text, long long start, long long n);
 
 // True when the last character (not the last byte) is a backslash.
 bool EndsWithBackslashChar(const Text& text);
+// Where the run of backslash characters that ends the text begins (the
+// text's length when it does not end with one). One pass, no allocation.
+std::size_t TrailingBackslashesStart(const Text& text);
 // Every "/" becomes "\".
 Text ForwardToBackslashes(Text text);
 // "/" to "\" and a final "\" added unless the last character is one.

@@ -183,16 +183,57 @@ TEST(Extract, RefusesWhatItCannotRead) {
     EXPECT_FALSE(pathExists(target + "a.txt"));
 }
 
-TEST(SafeArchivePath, AcceptsRelativePathsOnly) {
-    EXPECT_TRUE(IsSafeArchivePath("a.txt"));
-    EXPECT_TRUE(IsSafeArchivePath("resource\\zh_logo_64.ico"));
-    EXPECT_TRUE(IsSafeArchivePath("a\\.\\b..c\\...x"));
-    EXPECT_TRUE(IsSafeArchivePath("\x95\x5C..\\ok"));  // the 0x5C belongs to a character
-    EXPECT_FALSE(IsSafeArchivePath(""));
-    EXPECT_FALSE(IsSafeArchivePath("..\\x"));
-    EXPECT_FALSE(IsSafeArchivePath("a\\.."));
-    EXPECT_FALSE(IsSafeArchivePath("a/../../x"));
-    EXPECT_FALSE(IsSafeArchivePath("\\x"));
-    EXPECT_FALSE(IsSafeArchivePath("D:x"));
-    EXPECT_FALSE(IsSafeArchivePath("a\\b:stream"));
+TEST(SafeArchivePath, JudgesTheComponentsTheFileSystemSees) {
+    const Text kept[] = {
+        "a.txt", "resource\\zh_logo_64.ico", "b..c\\...x", ".hidden", "CONFIG.SYS", "COM10", "LPT0.txt",
+        "\x95\x5C\\ok",               // the 0x5C belongs to a two-byte character
+        "\xD6\xD0\xCE\xC4\\a b.txt",  // GBK names
+        "\x80\\x",                     // 0x80 stands alone in the code page
+        Text(kMaxPathBytes - 1, 'a'),
+    };
+    for (const Text& path : kept) EXPECT_TRUE(IsSafeArchivePath(path)) << path;
+
+    const Text refused[] = {
+        "", "\\x", "/x", "x\\", "a\\\\b", "a//b",            // empty components
+        ".", "..", "...", " ", ". ", " .", "a\\.\\b", "a\\..", // dots and spaces only
+        "..\\x", "a/../../x", "a.", "a ", "a\\b.\\c",            // Windows strips a final dot or space
+        "\x80\\..\\",  // a lead byte before a separator: the file system splits there
+        "\x81",          // a lead byte with nothing after it does not convert
+        "\x81\x2E",      // nor one before a byte that cannot follow it
+        "CON", "con.txt", "Nul", "aux.tar.gz", "PRN ", "CON .txt", "com1", "LPT9.log", "CONIN$", "conout$",
+        "dir\\nul\\x",
+        "D:x", "a\\b:stream", "a<b", "a>b", "a\"b", "a|b", "a?b", "a*b", "a\tb", Text("a\x01b"),
+        Text(kMaxPathBytes, 'a'),
+    };
+    for (const Text& path : refused) EXPECT_FALSE(IsSafeArchivePath(path)) << path;
+}
+
+TEST(Extract, NoRecordReachesTheTargetItselfOrAnythingBesideIt) {
+    ScratchDir dir;
+    dir.write("beside.txt", "beside");
+    dir.write("t\\keep.txt", "keep");
+    Text target = dir / "t";
+    std::vector<ArchiveEntry> records;
+    for (const Text& path : {Text("."), Text(" "), Text(". "), Text("..."), Text("\x80\\..\\"), Text("\x80\\..")})
+        records.push_back(Record(path, "x"));
+    Outcome run = Extract(Envelope(records), target);
+    EXPECT_EQ(run.result, 1);
+    EXPECT_EQ(Contents(dir / "t\\keep.txt"), "keep");
+    EXPECT_EQ(Contents(dir / "beside.txt"), "beside");
+    EXPECT_EQ(listDirectory(dir.path()).size(), 2u);
+    EXPECT_EQ(listDirectory(target), TextList{"keep.txt"});
+    for (const Text& line : run.lines) EXPECT_TRUE(Contains(line, "，无效文件，跳过。")) << line;
+}
+
+TEST(Extract, HugePathsAreRefusedWithoutBeingSplit) {
+    ScratchDir dir;
+    Text target = dir / "t";
+    // Each would cost minutes or gigabytes if a path routine were not linear.
+    Outcome run = Extract(Envelope({Record("a" + Text(1000000, '\\'), "1"), Record(Text(30000000, 'x'), "2"),
+                                    Record("ok.txt", "ok")}),
+                          target);
+    EXPECT_EQ(run.result, 1);
+    EXPECT_EQ(listDirectory(target), TextList{"ok.txt"});
+    EXPECT_EQ(directoryPart("C:\\a" + Text(1000000, '\\')), "C:\\a");
+    EXPECT_TRUE(EndsWithBackslashChar(Text(1000000, '\\')));
 }
