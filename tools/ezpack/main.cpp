@@ -132,22 +132,29 @@ class ExtractionReport {
 public:
     void Add(const Text& path, const Text& line) {
         bool failed = EndsWith(line, kWriteFailed);
-        auto [at, added] = failed_.try_emplace(path, failed);
-        if (added) order_.push_back(path);
-        at->second = failed;
+        auto at = states_.try_emplace(path, State{states_.size(), failed}).first;
+        at->second.failed = failed;
         if (!failed) ++finished_;
     }
     std::size_t Finished() const { return finished_; }
     // The first path, in archive order, whose last write failed; empty when none did.
     Text FirstUnfinished() const {
-        for (const Text& path : order_)
-            if (failed_.at(path)) return path;
-        return Text();
+        const Text* first = nullptr;
+        std::size_t firstOrder = 0;
+        for (const auto& [path, state] : states_) {
+            if (!state.failed || (first && state.order >= firstOrder)) continue;
+            first = &path;
+            firstOrder = state.order;
+        }
+        return first ? *first : Text();
     }
 
 private:
-    std::vector<Text> order_;
-    std::unordered_map<Text, bool> failed_;
+    struct State {
+        std::size_t order;
+        bool failed;
+    };
+    std::unordered_map<Text, State> states_;
     std::size_t finished_ = 0;
 };
 
@@ -225,11 +232,15 @@ const Command kCommands[] = {
      "Paths are stored relative to DIR in the GBK code page; a name GBK cannot hold is refused.\n"
      "Prints the file count and sizes; shows a progress line on a terminal.",
      2, RunPack},
-    {"list", "ezpack list FILE.ez", "Lists each record: size, attribute word, md5 and path.", 1, RunList},
+    {"list", "ezpack list FILE.ez",
+     "Lists each record: size, attribute word, md5 and path. Control bytes, and bytes that form\n"
+     "no character, in the archive's texts are shown as \\xNN here and in every other command.",
+     1, RunList},
     {"extract", "ezpack extract FILE.ez DIR [--trace]",
      "Extracts into DIR the way the installer does: unchanged files are skipped, changed ones\n"
      "written and verified, for up to five passes. --trace prints one line per record.\n"
-     "Exit code 0 only when every record was finished.",
+     "Exit code 0 only when every record was finished; otherwise the error line names the\n"
+     "first file left unfinished and how many records were.",
      2, RunExtract},
     {"verify", "ezpack verify FILE.ez DIR",
      "Reports each file of the archive that is missing or different in DIR. Writes nothing.", 2, RunVerify},
