@@ -47,15 +47,8 @@ void ShowStep(int page, const StepTexts& texts) {
 
 Text DefaultInstallDir() { return SpecialFolderPath(kCsidlProgramFiles) + "\\VantelPA"; }
 
-DWORD WINAPI UnlockAgreeButtonThread(void*) {
-    UnlockAgreeButton();
-    return 0;
-}
-
-DWORD WINAPI InstallSequenceThread(void*) {
-    InstallSequence();
-    return 0;
-}
+constexpr LPTHREAD_START_ROUTINE UnlockAgreeButtonThread = GuardedRoutine<UnlockAgreeButton>;
+constexpr LPTHREAD_START_ROUTINE InstallSequenceThread = GuardedRoutine<InstallSequence>;
 
 HANDLE LaunchQuietly(const Text& file) {
     LaunchRecord record;
@@ -118,7 +111,12 @@ void InstallSequence() {
     const Text productDir = ProductDirFor(chosenDir, version);
 
     Text target = productDir;
-    const int extracted = archive.extractArchive(EmbeddedPayload(), target);
+    int extracted = 0;
+    try {
+        extracted = archive.extractArchive(EmbeddedPayload(), target);
+    } catch (...) {
+        // An extraction that threw did not finish: the finish page says so.
+    }
 
     Text link = SpecialFolderPath(kCsidlDesktop) + "\\Vantel防关联";
     CreateShortcutFile(link, productDir + "\\" + kProductExe, " -ver=" + version,

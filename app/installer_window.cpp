@@ -12,7 +12,7 @@
 
 namespace {
 
-// Carries a std::function from another thread to the window's thread.
+// Wakes the window's thread to run the queued actions; its parameters are unused.
 constexpr UINT kRunActionMessage = WM_APP + 1;
 constexpr COLORREF kWhite = RGB(255, 255, 255);
 
@@ -208,6 +208,50 @@ Text GetText(HWND control) {
 
 }  // namespace
 
+void WindowActionQueue::Push(Entry& entry) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    queued_.push_back(&entry);
+}
+
+void WindowActionQueue::RunQueued() {
+    for (;;) {
+        Entry* entry = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (queued_.empty()) return;
+            entry = queued_.front();
+            queued_.pop_front();
+            entry->state = Entry::State::Running;
+        }
+        bool ran = false;
+        try {
+            entry->action();
+            ran = true;
+        } catch (...) {
+            // An exception must not unwind through the window procedure.
+        }
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            entry->ran = ran;
+            entry->state = Entry::State::Done;
+        }
+        done_.notify_all();
+    }
+}
+
+bool WindowActionQueue::Settle(Entry& entry) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (entry.state == Entry::State::Queued) {
+        // The window went before it ran the action.
+        std::erase(queued_, &entry);
+        return false;
+    }
+    // Still running only when the action pumped messages and so let its
+    // own wake-up through.
+    done_.wait(lock, [&] { return entry.state == Entry::State::Done; });
+    return entry.ran;
+}
+
 InstallerWindow& Wizard() {
     static InstallerWindow window;
     return window;
@@ -339,7 +383,12 @@ bool InstallerWindow::RunOnWindowThread(const std::function<void()>& action) {
         action();
         return true;
     }
-    return SendMessageA(hwnd, kRunActionMessage, 0, reinterpret_cast<LPARAM>(&action)) == 1;
+    WindowActionQueue::Entry entry(action);
+    actions_.Push(entry);
+    // Returns when the window's thread has run the queue, or at once when
+    // the window has gone.
+    SendMessageA(hwnd, kRunActionMessage, 0, 0);
+    return actions_.Settle(entry);
 }
 
 void InstallerWindow::SetCaption(int id, const Text& text) {
@@ -451,8 +500,10 @@ LRESULT CALLBACK InstallerWindow::WindowProc(HWND hwnd, UINT message, WPARAM wPa
 LRESULT InstallerWindow::Handle(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case kRunActionMessage:
-        (*reinterpret_cast<const std::function<void()>*>(lParam))();
-        return 1;
+        // Any process may send this message: it only runs what this
+        // process's threads queued.
+        actions_.RunQueued();
+        return 0;
     case WM_COMMAND:
         if (HIWORD(wParam) == BN_CLICKED) {
             // A click sent to a disabled button (BM_CLICK) is not a click.

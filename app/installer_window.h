@@ -2,13 +2,16 @@
 // The wizard window built from its description (window_layout.h), with the
 // control operations the handlers and the install worker use. Every
 // operation may be called from any thread: a call from another thread is
-// carried to the window's thread with SendMessage and returns after the
-// control was written, while the window's thread keeps pumping messages.
+// queued for the window's thread, which a SendMessage wakes, and returns
+// after the control was written, while the window's thread keeps pumping.
 #include <windows.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <deque>
 #include <functional>
 #include <map>
+#include <mutex>
 
 #include "app/window_layout.h"
 #include "system/text.h"
@@ -20,6 +23,31 @@ struct LoadOptions {
     bool raiseCreatedEvent = true;  // run OnWindowCreated
     bool quitOnDestroy = true;      // end the message loop when the window goes
     bool show = true;
+};
+
+// Actions other threads of this process hand to the window's thread. The
+// message that wakes the window carries nothing: the window runs only what
+// was queued here, so a message from outside finds nothing to run.
+class WindowActionQueue {
+public:
+    struct Entry {
+        explicit Entry(const std::function<void()>& a) : action(a) {}
+        const std::function<void()>& action;
+        enum class State { Queued, Running, Done } state = State::Queued;
+        bool ran = false;  // returned without an exception
+    };
+
+    void Push(Entry& entry);
+    // On the window's thread: runs every queued action, oldest first.
+    void RunQueued();
+    // After the wake-up: takes the entry back if it is still queued, waits
+    // while it runs; true when its action ran.
+    bool Settle(Entry& entry);
+
+private:
+    std::mutex mutex_;
+    std::condition_variable done_;
+    std::deque<Entry*> queued_;
 };
 
 class InstallerWindow {
@@ -65,6 +93,7 @@ private:
     LRESULT ControlColours(HDC dc, HWND control, bool edit);
     void ShowOnlyPage(int index);
 
+    WindowActionQueue actions_;
     std::atomic<HWND> window_{nullptr};
     std::map<int, HWND> controls_;
     HWND pages_[4] = {};

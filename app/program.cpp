@@ -6,6 +6,7 @@
 
 #include "app/installer_window.h"
 #include "app/window_runtime.h"
+#include "process/process_control.h"
 #include "process/worker_threads.h"
 
 Text ProgramVersion;
@@ -36,6 +37,8 @@ int ProgramMain() {
     std::atexit(ReleaseGlobals);
     if (!StartProgram()) return 1;
     RunMessageLoop(Wizard().NativeHandle());
-    ShutdownWindowRuntime();
-    return 0;
+    // The install worker may still be writing files. The process ends here,
+    // as the finish page ends it, so neither the exit routines nor the static
+    // destructors (the wizard, the MD5 provider) tear down what it uses.
+    ExitSelf(EndProgram);
 }

@@ -4,9 +4,16 @@
 
 void PumpPendingMessages() {
     MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
-        if (msg.message == WM_QUIT) return;
-        if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) return;
+    // Taken in one step: a peek followed by a removal may take a WM_QUIT
+    // that arrived in between, which the message loop would then never see.
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            // The quit is not news to a wait that follows: without this a
+            // Delay with a quit pending would wake at once, again and again.
+            GetQueueStatus(QS_POSTMESSAGE | QS_ALLPOSTMESSAGE);
+            return;
+        }
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }

@@ -16,6 +16,18 @@ void ReleaseThreadRegistry();
 // made. Without a registry the handle is not registered (the caller owns it).
 HANDLE StartWorkerThread(LPTHREAD_START_ROUTINE routine);
 
+// A thread routine that runs Body and ends with 0, or with 1 when Body
+// threw: an exception leaving a thread would end the whole process.
+template <void (*Body)()>
+DWORD WINAPI GuardedRoutine(void*) noexcept {
+    try {
+        Body();
+        return 0;
+    } catch (...) {
+        return 1;
+    }
+}
+
 // Waits for the object without handling messages; 0 or less waits forever.
 // True when it was signalled.
 bool WaitForHandle(HANDLE handle, int timeoutMilliseconds);

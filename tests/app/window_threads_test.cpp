@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <thread>
 
 #include "app/install_sequence.h"
@@ -45,6 +46,34 @@ TEST_F(LoadedWindow, WorkerWritesLandOnTheWindowThreadWhileItPumps) {
     EXPECT_EQ(window.StatusPart(0), Text("服务条款"));
     EXPECT_EQ(window.CurrentPage(), 2);
     EXPECT_TRUE(IsWindowVisible(window.ContainerHandle(Container::Page2)));
+}
+
+TEST_F(LoadedWindow, ARunActionMessageFromOutsideRunsNothing) {
+    // What another process could send: the address of something that looks
+    // like an action, and garbage.
+    std::atomic<bool> ran{false};
+    const std::function<void()> action = [&] { ran = true; };
+    std::atomic<bool> done{false};
+    HWND hwnd = window.NativeHandle();
+    std::thread sender([&] {
+        SendMessageA(hwnd, WM_APP + 1, 0, reinterpret_cast<LPARAM>(&action));
+        SendMessageA(hwnd, WM_APP + 1, 0x5A5A5A5A, static_cast<LPARAM>(0xDEADBEEF));
+        done = true;
+    });
+    EXPECT_TRUE(PumpUntil([&] { return done.load(); }, 20000));
+    sender.join();
+    EXPECT_FALSE(ran.load());
+    SendMessageA(hwnd, WM_APP + 1, 0, static_cast<LPARAM>(0xDEADBEEF));  // from the window's own thread
+
+    // Writes from this process's threads still land.
+    done = false;
+    std::thread worker([&] {
+        window.SetStatusPart(0, "正在安装");
+        done = true;
+    });
+    EXPECT_TRUE(PumpUntil([&] { return done.load(); }, 20000));
+    worker.join();
+    EXPECT_EQ(window.StatusPart(0), Text("正在安装"));
 }
 
 TEST_F(LoadedWindow, WritesAfterTheWindowIsGoneAreDropped) {

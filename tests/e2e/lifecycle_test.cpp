@@ -132,12 +132,13 @@ TEST(Closing, TheWindowDuringTheInstallEndsTheProcessAtOnce) {
     WizardSession wizard;
     ASSERT_TRUE(wizard.Open());
     ASSERT_TRUE(wizard.Agree());
+    // The start handler has returned, so the worker is extracting (hashing
+    // and writing files) when the window closes.
     ASSERT_TRUE(wizard.StartInstall(chosen));
-    Sleep(500);
-    ASSERT_EQ(wizard.Page(), 2);
     const DWORD closedAt = GetTickCount();
     ASSERT_TRUE(wizard.Close(10000));
     // Long before the install's ten seconds are up.
     EXPECT_LT(GetTickCount() - closedAt, 3000u);
-    EXPECT_EQ(wizard.Process().ExitCode(), 0u);
+    // An exit that tore down what the worker uses ends with a crash status.
+    EXPECT_EQ(wizard.Process().ExitCode(), 0u) << std::hex << wizard.Process().ExitCode();
 }

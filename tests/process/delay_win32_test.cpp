@@ -18,6 +18,13 @@ bool QuitIsQueued(WPARAM& code) {
     return true;
 }
 
+long long ThreadCpuMilliseconds() {
+    FILETIME created, ended, kernel, user;
+    GetThreadTimes(GetCurrentThread(), &created, &ended, &kernel, &user);
+    auto ticks = [](FILETIME t) { return static_cast<long long>(t.dwHighDateTime) << 32 | t.dwLowDateTime; };
+    return (ticks(kernel) + ticks(user)) / 10000;
+}
+
 }  // namespace
 
 TEST(DelayTest, DispatchesMessagesWhileItWaits) {
@@ -52,6 +59,16 @@ TEST(DelayTest, LeavesQuitQueued) {
     EXPECT_EQ(code, 7u);
 }
 
+TEST(DelayTest, SleepsWithAQuitPending) {
+    PostQuitMessage(4);
+    long long before = ThreadCpuMilliseconds();
+    Delay(500);
+    // Each pump puts the quit back; a wait that took that for news would spin.
+    EXPECT_LT(ThreadCpuMilliseconds() - before, 100);
+    WPARAM code = 0;
+    EXPECT_TRUE(QuitIsQueued(code));
+}
+
 TEST(DelayTest, ZeroOrNegativeReturnsAtOnce) {
     long long start = NowMilliseconds();
     Delay(0);
@@ -84,4 +101,37 @@ TEST(MessagePumpTest, DispatchesPendingAndKeepsQuit) {
     EXPECT_EQ(code, 3u);
     PumpPendingMessages();  // nothing left: returns at once
     EXPECT_EQ(window.received.size(), 2u);
+}
+
+// A quit posted while the pump takes its first message, a timer message:
+// posted messages come before timer messages, so the quit is the next one
+// the queue hands out. It must still be there for the message loop.
+namespace {
+
+UINT_PTR quitTimer = 0;
+
+LRESULT CALLBACK PostQuitOnTimer(int code, WPARAM removal, LPARAM message) {
+    if (quitTimer && reinterpret_cast<const MSG*>(message)->message == WM_TIMER) {
+        KillTimer(nullptr, quitTimer);
+        quitTimer = 0;
+        PostThreadMessageA(GetCurrentThreadId(), WM_QUIT, 9, 0);
+    }
+    return CallNextHookEx(nullptr, code, removal, message);
+}
+
+}  // namespace
+
+TEST(MessagePumpTest, KeepsAQuitThatArrivesWhileItTakesAMessage) {
+    quitTimer = SetTimer(nullptr, 0, 10, nullptr);
+    ASSERT_NE(quitTimer, 0u);
+    HHOOK hook = SetWindowsHookExA(WH_GETMESSAGE, PostQuitOnTimer, nullptr, GetCurrentThreadId());
+    ASSERT_NE(hook, nullptr);
+    Sleep(100);  // the timer is due
+    PumpPendingMessages();
+    UnhookWindowsHookEx(hook);
+    if (quitTimer) KillTimer(nullptr, quitTimer);
+    EXPECT_EQ(quitTimer, 0u);  // the hook saw the timer message
+    WPARAM code = 0;
+    EXPECT_TRUE(QuitIsQueued(code));
+    EXPECT_EQ(code, 9u);
 }

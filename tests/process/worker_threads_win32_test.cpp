@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <stdexcept>
+#include <utility>
 
 #include "process/clock.h"
 #include "process/worker_threads.h"
@@ -70,4 +72,24 @@ TEST(WorkerThreadsTest, WaitForHandleReportsSignalledOnly) {
     EXPECT_TRUE(WaitForHandle(event, 0));  // no time-out, already signalled
     CloseHandle(event);
     EXPECT_FALSE(WaitForHandle(nullptr, 10));
+}
+
+namespace {
+bool g_bodyRan = false;
+void Returns() { g_bodyRan = true; }
+void Throws() { throw std::runtime_error("thrown on a worker"); }
+}  // namespace
+
+TEST(WorkerThreadsTest, GuardedRoutineTurnsAnExceptionIntoAFailedThread) {
+    const std::pair<LPTHREAD_START_ROUTINE, DWORD> cases[] = {{GuardedRoutine<Returns>, 0}, {GuardedRoutine<Throws>, 1}};
+    for (auto [routine, code] : cases) {
+        HANDLE thread = CreateThread(nullptr, 0, routine, nullptr, 0, nullptr);
+        ASSERT_NE(thread, nullptr);
+        ASSERT_TRUE(WaitForHandle(thread, 10000));
+        DWORD exitCode = STILL_ACTIVE;
+        GetExitCodeThread(thread, &exitCode);
+        EXPECT_EQ(exitCode, code);
+        CloseHandle(thread);
+    }
+    EXPECT_TRUE(g_bodyRan);
 }
