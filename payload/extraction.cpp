@@ -1,6 +1,7 @@
 #include "payload/extraction.h"
 
 #include <thread>
+#include <unordered_set>
 #include <vector>
 
 #include "payload/archive_format.h"
@@ -51,8 +52,9 @@ bool SendData(ArchiveCursor& cursor, std::int32_t length, StreamQueue& queue) {
 }
 
 // One pass of the inflating side. Records finished in earlier passes are
-// parsed and inflated past; their data is not sent.
-void Produce(PackedInput& input, const std::vector<char>& finished, StreamQueue& queue) {
+// parsed and inflated past; their data is not sent. A survey sends no data
+// at all and inflates the stream to its very end, so it also checks it.
+void Produce(PackedInput& input, const std::vector<char>& finished, bool survey, StreamQueue& queue) {
     try {
         auto owned = input.rewind() ? std::make_unique<InflateSource>(input) : nullptr;
         if (!owned) return (void)queue.push(Item(StreamItem::Kind::Broken));
@@ -65,14 +67,16 @@ void Produce(PackedInput& input, const std::vector<char>& finished, StreamQueue&
             header.header = cursor.readHeader();
             const std::int32_t length = header.header.dataLength;
             if (cursor.failed() || !queue.push(std::move(header))) break;
-            if (static_cast<std::size_t>(i) < finished.size() && finished[i]) {
+            if (survey || (static_cast<std::size_t>(i) < finished.size() && finished[i])) {
                 cursor.drop(length);
             } else if (!SendData(cursor, length, queue)) {
                 break;
             }
             if (!queue.push(Item(StreamItem::Kind::End, i))) return;
         }
-        if (cursor.failed() || source.failed()) queue.push(Item(StreamItem::Kind::Broken));
+        while (survey && !source.ended() && !source.failed()) source.skip(kChunkBytes);
+        if (cursor.failed() || source.failed() || (survey && !source.ended()))
+            queue.push(Item(StreamItem::Kind::Broken));
     } catch (...) {
         queue.push(Item(StreamItem::Kind::Broken));
     }
@@ -81,9 +85,9 @@ void Produce(PackedInput& input, const std::vector<char>& finished, StreamQueue&
 // Runs the inflating side for one pass; joined whatever way the pass ends.
 class ProducerThread {
 public:
-    ProducerThread(PackedInput& input, const std::vector<char>& finished, StreamQueue& queue)
-        : queue_(queue), thread_([&input, &finished, &queue] {
-              Produce(input, finished, queue);
+    ProducerThread(PackedInput& input, const std::vector<char>& finished, bool survey, StreamQueue& queue)
+        : queue_(queue), thread_([&input, &finished, survey, &queue] {
+              Produce(input, finished, survey, queue);
               queue.close();
           }) {}
     ~ProducerThread() {
@@ -100,6 +104,15 @@ private:
 
 bool SameDigest(const Text& a, const Text& b) { return LowerAscii(a) == LowerAscii(b); }
 
+// What the survey found at each record's path before anything was written,
+// so the first pass need not hash the files again.
+struct FoundFiles {
+    std::vector<char> state;  // by record number: 0 not looked at, 1 missing, 2 present
+    std::vector<Text> digest;
+};
+
+Text PathKey(const Text& fullPath) { return LowerAscii(ForwardToBackslashes(fullPath)); }
+
 // The file side of one changed record: written chunk by chunk as the data
 // arrives, then read back and checked against the record's digest.
 class RecordWriter {
@@ -109,6 +122,7 @@ public:
         file_ = openFile(path_, 4, 4, kAttributeNormal);
         if (file_.valid()) return;
         // Refused (read-only, locked, a folder in the way): clear it and try once more.
+        deleted_ = true;
         line_ += "，写入失败，尝试删除重写";
         setAttributes(path_, kAttributeArchive);
         if (!deletePath(path_)) forceRemove(path_);
@@ -119,9 +133,12 @@ public:
         if (!file_.valid() || writeExactly(file_, bytes.data(), bytes.size())) return;
         // The bytes written so far are gone from the stream: the next pass writes the file anew.
         file_ = FileHandle();
-        broken_ = true;
+        broken_ = deleted_ = true;
         deletePath(path_);
     }
+
+    // Whether anything may have been removed besides the file itself.
+    bool deletedSomething() const { return deleted_; }
 
     bool finish(const RecordHeader& record) {
         const bool opened = file_.valid();
@@ -137,13 +154,15 @@ private:
     Text& line_;
     FileHandle file_;
     bool broken_ = false;
+    bool deleted_ = false;
 };
 
 // The file side of one pass, fed from the queue on the calling thread.
 class PassConsumer {
 public:
-    PassConsumer(const Text& target, const ExtractOutputs& out, std::vector<char>& finished, std::size_t& done)
-        : target_(target), out_(out), finished_(finished), done_(done) {}
+    PassConsumer(const Text& target, const ExtractOutputs& out, std::vector<char>& finished, std::size_t& done,
+                 const FoundFiles* found)
+        : target_(target), out_(out), finished_(finished), done_(done), found_(found) {}
 
     // 1 or 0 when the call must end now, -1 when the pass ran to its end.
     int run(StreamQueue& queue) {
@@ -193,18 +212,28 @@ private:
         }
         const Text folder = directoryPart(fullPath_);
         if (!isDirectory(folder)) EnsureDirectoryPath(folder);
+        if (!isDirectory(target_)) found_ = nullptr;  // it may be cleared and made anew
         if (!PrepareFolder(target_)) return false;
-        if (pathExists(fullPath_) && SameDigest(md5OfFile(fullPath_), record_.md5)) {
+        if (Unchanged()) {
             line_ += "，文件无变化，跳过。";
             finish(true);
             return true;
         }
+        if (found_) written_.insert(PathKey(fullPath_));
         writer_ = std::make_unique<RecordWriter>(fullPath_, line_);
         return true;
     }
 
+    // The survey's finding stands while nothing it looked at can have changed.
+    bool Unchanged() const {
+        const bool known = found_ && found_->state[number_] != 0 && written_.count(PathKey(fullPath_)) == 0;
+        if (!known) return pathExists(fullPath_) && SameDigest(md5OfFile(fullPath_), record_.md5);
+        return found_->state[number_] == 2 && SameDigest(found_->digest[number_], record_.md5);
+    }
+
     void end() {
         if (writer_) {
+            if (writer_->deletedSomething()) found_ = nullptr;
             const bool written = writer_->finish(record_);
             writer_.reset();
             finish(written);
@@ -230,7 +259,35 @@ private:
     Text fullPath_, line_;
     std::unique_ptr<RecordWriter> writer_;
     bool skipped_ = false;
+    const FoundFiles* found_;
+    std::unordered_set<Text> written_;  // paths written in this pass
 };
+
+// Inflates the stream once to its end, sending only the records' headers:
+// meanwhile the calling thread digests what already lies at each path.
+// False when the stream is damaged or the record count is wrong.
+bool Survey(PackedInput& input, const Text& target, FoundFiles& found) {
+    const std::vector<char> none;
+    StreamQueue queue(kQueueDepth);
+    ProducerThread producer(input, none, true, queue);
+    StreamItem item;
+    bool counted = false;
+    while (queue.pop(item)) {
+        if (item.kind == StreamItem::Kind::Broken) return false;
+        if (item.kind == StreamItem::Kind::Count) {
+            if (!RecordCountValid(item.number)) return false;
+            counted = true;
+            found.state.assign(static_cast<std::size_t>(item.number) + 1, 0);
+            found.digest.assign(static_cast<std::size_t>(item.number) + 1, Text());
+        }
+        if (item.kind != StreamItem::Kind::Header || !IsSafeArchivePath(item.header.path)) continue;
+        const Text fullPath = target + item.header.path;
+        const bool present = pathExists(fullPath);
+        found.state[item.number] = present ? 2 : 1;
+        if (present) found.digest[item.number] = md5OfFile(fullPath);
+    }
+    return counted;
+}
 
 }  // namespace
 
@@ -241,16 +298,17 @@ bool PrepareFolder(const Text& folder) {
 }
 
 int ExtractPasses(PackedInput& input, const Text& target, const ExtractOutputs& out, bool streamChecked) {
-    if (!streamChecked && !PackedStreamUnpacks(input)) return 0;
+    FoundFiles found;
+    if (!streamChecked && !Survey(input, target, found)) return 0;
     std::vector<char> finished;  // by record number; only the calling thread writes it
     std::size_t done = 0;
     for (int pass = 0; pass < kMaxPasses; ++pass) {
         const std::vector<char> earlier = finished;  // what the inflating side may skip
         StreamQueue queue(kQueueDepth);
-        PassConsumer consumer(target, out, finished, done);
+        PassConsumer consumer(target, out, finished, done, pass == 0 && !found.state.empty() ? &found : nullptr);
         int result;
         {
-            ProducerThread producer(input, earlier, queue);
+            ProducerThread producer(input, earlier, false, queue);
             result = consumer.run(queue);
         }
         if (result >= 0) return result;

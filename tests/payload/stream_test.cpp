@@ -71,3 +71,17 @@ TEST(StreamExtract, CapOfTwiceTheLengthHoldsAtTheWindowBoundary) {
         EXPECT_EQ(unpackEnvelope(claimed).empty(), length != kWindow) << length;
     }
 }
+
+TEST(StreamExtract, FirstPassSeesWhatEarlierRecordsChanged) {
+    // What lies at a path is looked at before the first write; a record
+    // that follows a write to the same place must see the new state.
+    ScratchDir dir;
+    dir.write("out\\a.txt", "old");
+    EXPECT_EQ(ExtractInto(Envelope({Record("a.txt", "new"), Record("a.txt", "old")}), dir / "out"), 1);
+    EXPECT_EQ(Contents(dir / "out\\a.txt"), "old");
+
+    // A file that replaces a folder takes the folder's files with it.
+    dir.write("out\\d\\f.txt", "f");
+    EXPECT_EQ(ExtractInto(Envelope({Record("d", "file"), Record("d\\f.txt", "f")}), dir / "out"), 0);
+    EXPECT_EQ(Contents(dir / "out\\d"), "file");
+}
