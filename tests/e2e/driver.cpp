@@ -526,3 +526,14 @@ bool MapDrive(const Text& drive, const Text& folder) {
 void UnmapDrive(const Text& drive, const Text&) {
     if (drive.size() == 2) DefineUnixDrive(drive[0], std::string(), DRIVE_NO_ROOT_DIR);
 }
+
+MappedDrive::MappedDrive(const Text& folder) : folder_(folder) {
+    DWORD used = GetLogicalDrives();
+    for (char letter = 'X'; letter >= 'M' && drive_.empty(); --letter)
+        if (!(used & (1u << (letter - 'A')))) drive_ = Text(1, letter) + ":";
+    if (!drive_.empty() && !MapDrive(drive_, folder_)) drive_.clear();
+}
+
+MappedDrive::~MappedDrive() {
+    if (!drive_.empty()) UnmapDrive(drive_, folder_);
+}

@@ -110,6 +110,20 @@ bool WriteFileBytes(const Text& path, const std::string& bytes);
 // mount manager (false elsewhere); removed again by UnmapDrive.
 bool MapDrive(const Text& drive, const Text& folder);
 void UnmapDrive(const Text& drive, const Text& folder);
+// A free drive letter (X: down to M:) that leads to the folder for as long
+// as it lives; Drive() is empty when none could be mapped.
+class MappedDrive {
+public:
+    explicit MappedDrive(const Text& folder);
+    ~MappedDrive();
+    MappedDrive(const MappedDrive&) = delete;
+    MappedDrive& operator=(const MappedDrive&) = delete;
+    const Text& Drive() const { return drive_; }
+
+private:
+    Text folder_;
+    Text drive_;
+};
 
 // A PNG of the window as it is on the screen; creates the folder.
 bool SaveScreenshot(HWND window, const std::string& folder, const std::string& name);

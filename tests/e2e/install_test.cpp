@@ -1,16 +1,19 @@
 // Installs as a user runs them: the first run into the proposed folder, a
-// second run over an existing install, and one that cannot complete.
+// second run over an existing install, and ones that cannot complete.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 #include <commctrl.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <memory>
+#include <string>
 
 #include "app/window_layout.h"
 #include "payload/file_ops.h"
 #include "process/directory.h"
+#include "system/folders.h"
 #include "tests/e2e/wizard_session.h"
 
 namespace {
@@ -37,6 +40,12 @@ const PayloadFile* PayloadFileNamed(const Text& path) {
     for (const PayloadFile& file : PayloadFiles())
         if (file.path == path) return &file;
     return nullptr;
+}
+
+TextList SortedEntries(const Text& folder) {
+    TextList names = listDirectory(folder);
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 }  // namespace
@@ -162,4 +171,34 @@ TEST(Install, AFileHeldOpenEndsOnAFinishPageThatSaysSo) {
     // The rest of the install stays as it is after a success.
     ExpectRegisteredAndLinked(chosen, productDir);
     EXPECT_TRUE(wizard.Close());
+}
+
+// Run by the e2e_full_disk test, which mounts a volume smaller than the
+// payload and names its host folder here.
+TEST(FullDisk, AnInstallOntoADriveThatFillsUpEndsOnTheFailurePage) {
+    const char* volume = std::getenv("VANTEL_SMALL_VOLUME");
+    if (!volume || !*volume) GTEST_SKIP() << "needs a small mounted volume: run the e2e_full_disk test";
+    MappedDrive drive("Z:" + ForwardToBackslashes(volume));
+    ASSERT_FALSE(drive.Drive().empty()) << volume;
+    const Text chosen = drive.Drive() + "\\VantelPA";
+    CleanState clean({chosen});
+    ASSERT_TRUE(clean.Made());
+    const Text sentinel = drive.Drive() + "\\sentinel.txt";
+    const std::string besides = "beside the target";
+    ASSERT_TRUE(WriteFileBytes(sentinel, besides));
+    const TextList tempBefore = SortedEntries(TempDirectory() + "\\");
+
+    WizardSession wizard;
+    ASSERT_TRUE(wizard.Open());
+    ASSERT_TRUE(wizard.InstallTo(chosen));
+    wizard.ExpectPage(3, "安装失败", "部分文件未能写入，请关闭正在运行的程序后重新安装");
+    EXPECT_EQ(ControlText(wizard.Control(ctl::透明标签4)), Text("安装未完成"));
+    EXPECT_TRUE(wizard.Screenshot("full-disk-page3.png"));
+    EXPECT_TRUE(wizard.Close());
+    EXPECT_EQ(wizard.Process().ExitCode(), 0u);
+
+    EXPECT_EQ(SortedEntries(drive.Drive() + "\\"), (TextList{"VantelPA", "sentinel.txt"}));
+    ByteBuffer kept = readWholeFile(sentinel);
+    EXPECT_EQ(std::string(kept.begin(), kept.end()), besides);
+    EXPECT_EQ(SortedEntries(TempDirectory() + "\\"), tempBefore);
 }

@@ -20,25 +20,6 @@ Text Canonical(const Text& path) {
     return out;
 }
 
-// A drive letter that leads to a folder for as long as it lives.
-class MappedDrive {
-public:
-    explicit MappedDrive(const Text& folder) : folder_(folder) {
-        DWORD used = GetLogicalDrives();
-        for (char letter = 'X'; letter >= 'M' && drive_.empty(); --letter)
-            if (!(used & (1u << (letter - 'A')))) drive_ = Text(1, letter) + ":";
-        if (!drive_.empty() && !MapDrive(drive_, folder_)) drive_.clear();
-    }
-    ~MappedDrive() {
-        if (!drive_.empty()) UnmapDrive(drive_, folder_);
-    }
-    const Text& Drive() const { return drive_; }
-
-private:
-    Text folder_;
-    Text drive_;
-};
-
 void ExpectStillOnTheDirectoryPage(const WizardSession& wizard) {
     Sleep(500);
     wizard.ExpectPage(1, "选择目录", "选择程序要安装的路径");

@@ -2,6 +2,7 @@
 # usage: ezpack_test.sh WORKDIR EZPACK-COMMAND...
 # Output goes to files, never through pipes (Wine keeps inherited pipes open).
 set -u
+here=$(cd "$(dirname "$0")" && pwd)
 work=$1
 shift
 ezpack=("$@")
@@ -94,6 +95,24 @@ run 3 pack nogbk z
 expect_error smile 'GBK'
 [ ! -e z.ez ] || fail "pack with a non-GBK name wrote z.ez"
 
+# Archive texts reach the terminal escaped: one line per record, no raw
+# control byte, bytes that form no character shown as \xNN. plain.txt never
+# verifies, so the extraction fails and names it.
+esc=$'\x1b[2J\n'
+python3 "$here/craft_archive.py" hostile.ez plain.txt "$esc" plain "esc${esc}name.txt" "$esc" x \
+  "bad$(printf '\xff').txt" = x
+raw_bytes() { LC_ALL=C grep -q "$(printf '[\001-\011\013-\037\177]')" "$@"; }
+run 0 list hostile.ez
+[ "$(wc -l <out.txt)" -eq 4 ] || fail "list of hostile texts is not one line per record: $(cat -v out.txt)"
+raw_bytes out.txt && fail "list printed a raw control byte: $(cat -v out.txt)"
+grep -q 'esc\\x1b\[2J\\x0aname.txt' out.txt || fail "list does not show the escaped path: $(cat -v out.txt)"
+[ "$(grep -c '\\x1b\[2J\\x0a0000' out.txt)" -eq 2 ] || fail "list does not show the escaped md5: $(cat -v out.txt)"
+grep -q 'bad\\xff.txt' out.txt || fail "list does not show the byte that forms no character: $(cat -v out.txt)"
+run 1 extract hostile.ez hostile-dst --trace
+raw_bytes out.txt err.txt && fail "extract printed a raw control byte: $(cat -v err.txt out.txt | head -n 3)"
+grep -q '\\x1b\[2J\\x0a' out.txt && [ "$(grep -vc MD5 out.txt)" -eq 0 ] || fail "trace lines: $(cat -v out.txt | head -n 3)"
+expect_error 'hostile-dst.plain\.txt: could not be written' ' of 3 records unfinished)'
+
 # Usage.
 run 2 extract out.ez
 run 2 frobnicate
@@ -102,5 +121,5 @@ for command in pack list extract verify container; do
   grep -q "usage: ezpack $command" out.txt || fail "$command --help: $(cat out.txt)"
 done
 
-[ "$failures" -eq 0 ] && echo "ezpack: all checks passed"
-exit "$failures"
+[ "$failures" -eq 0 ] || exit 1
+echo "ezpack: all checks passed"

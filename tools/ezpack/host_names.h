@@ -7,9 +7,11 @@
 // An absolute GBK path with "\" separators for a command-line argument;
 // false when the name cannot be held in GBK.
 bool ArgumentToPath(const std::string& argument, Text& path);
-// A GBK text for the console: UTF-8 on Linux, unchanged on Windows.
+// A GBK text for the console: UTF-8 on Linux, GBK on Windows. Control
+// bytes, and bytes that form no character there, are shown as \xNN; "\"
+// stays as it is.
 std::string ForConsole(const Text& text);
-// A full path for the console: in the host's own form.
+// A full path for the console, in the host's own form, shown the same way.
 std::string ConsolePath(const Text& path);
 // Walks a folder and reports the first entry whose name GBK cannot hold,
 // or that is a link to a folder, or that is too large to store; true when

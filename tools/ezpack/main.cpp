@@ -1,7 +1,11 @@
 // ezpack: the packing side of the installer's archive on the command line.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <new>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "archive_file.h"
@@ -14,7 +18,7 @@
 namespace {
 
 constexpr int kExitOk = 0;
-constexpr int kExitIncomplete = 1;  // extraction unfinished, verify found differences, a write failed
+constexpr int kExitIncomplete = 1;  // extraction unfinished, differences found, a write failed, command not finished
 constexpr int kExitUsage = 2;
 constexpr int kExitBadInput = 3;  // a file or folder given is missing, unreadable or corrupt
 
@@ -107,13 +111,52 @@ int RunList(const std::vector<std::string>& args, bool) {
         std::string path = record.path.empty() ? "(empty path)" : ForConsole(record.path);
         if (!record.path.empty() && !IsSafeArchivePath(record.path)) path += "  (invalid: skipped on extraction)";
         std::printf("%12d  %10u  %-32s  %s\n", record.dataLength, static_cast<unsigned>(record.attributes),
-                    record.md5.c_str(), path.c_str());
+                    ForConsole(record.md5).c_str(), path.c_str());
         total += static_cast<unsigned>(record.dataLength);
     }
     std::printf("%zu records, %llu bytes, %zu bytes packed\n", archive.records.size(), total,
                 archive.envelope.size());
     return kExitOk;
 }
+
+// The trace line of a record whose write failed ends so.
+const Text kWriteFailed = "，写入失败！！！";
+
+bool EndsWith(const Text& text, const Text& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// What the extraction's trace tells: a record is reported in every pass
+// until it is finished, so the last line per path holds its state.
+class ExtractionReport {
+public:
+    void Add(const Text& path, const Text& line) {
+        bool failed = EndsWith(line, kWriteFailed);
+        auto at = states_.try_emplace(path, State{states_.size(), failed}).first;
+        at->second.failed = failed;
+        if (!failed) ++finished_;
+    }
+    std::size_t Finished() const { return finished_; }
+    // The first path, in archive order, whose last write failed; empty when none did.
+    Text FirstUnfinished() const {
+        const Text* first = nullptr;
+        std::size_t firstOrder = 0;
+        for (const auto& [path, state] : states_) {
+            if (!state.failed || (first && state.order >= firstOrder)) continue;
+            first = &path;
+            firstOrder = state.order;
+        }
+        return first ? *first : Text();
+    }
+
+private:
+    struct State {
+        std::size_t order;
+        bool failed;
+    };
+    std::unordered_map<Text, State> states_;
+    std::size_t finished_ = 0;
+};
 
 int RunExtract(const std::vector<std::string>& args, bool trace) {
     LoadedArchive archive;
@@ -123,12 +166,25 @@ int RunExtract(const std::vector<std::string>& args, bool trace) {
     if (!ArgumentToPath(args[1], target)) return Fail(kExitBadInput, args[1], "name cannot be held in the GBK code page");
     if (pathExists(target) && !isDirectory(target)) return Fail(kExitBadInput, args[1], "not a folder");
     PayloadArchive extractor;
-    int result = extractor.extractArchive(archive.envelope, target, Text(), nullptr, nullptr, trace,
-                                          [](const Text& path, const Text& line) {
-                                              std::printf("%s  %s\n", ForConsole(line).c_str(),
-                                                          ConsolePath(path).c_str());
+    ExtractionReport report;
+    // The trace is always taken: it tells which record could not be written.
+    int result = extractor.extractArchive(archive.envelope, target, Text(), nullptr, nullptr, true,
+                                          [&](const Text& path, const Text& line) {
+                                              report.Add(path, line);
+                                              if (trace)
+                                                  std::printf("%s  %s\n", ForConsole(line).c_str(),
+                                                              ConsolePath(path).c_str());
                                           });
-    if (result != 1) return Fail(kExitIncomplete, args[1], "extraction incomplete: some files could not be written");
+    if (result != 1) {
+        std::size_t total = archive.records.size();
+        std::size_t unfinished = total - std::min(report.Finished(), total);
+        // Without a failed write the target folder itself could not be prepared.
+        Text subject = report.FirstUnfinished();
+        if (subject.empty()) subject = target;
+        return Fail(kExitIncomplete, ConsolePath(subject),
+                    "could not be written (" + std::to_string(unfinished) + " of " + std::to_string(total) +
+                        " records unfinished)");
+    }
     std::printf("%zu records extracted into %s\n", archive.records.size(), ConsolePath(target).c_str());
     return kExitOk;
 }
@@ -176,11 +232,15 @@ const Command kCommands[] = {
      "Paths are stored relative to DIR in the GBK code page; a name GBK cannot hold is refused.\n"
      "Prints the file count and sizes; shows a progress line on a terminal.",
      2, RunPack},
-    {"list", "ezpack list FILE.ez", "Lists each record: size, attribute word, md5 and path.", 1, RunList},
+    {"list", "ezpack list FILE.ez",
+     "Lists each record: size, attribute word, md5 and path. Control bytes, and bytes that form\n"
+     "no character, in the archive's texts are shown as \\xNN here and in every other command.",
+     1, RunList},
     {"extract", "ezpack extract FILE.ez DIR [--trace]",
      "Extracts into DIR the way the installer does: unchanged files are skipped, changed ones\n"
      "written and verified, for up to five passes. --trace prints one line per record.\n"
-     "Exit code 0 only when every record was finished.",
+     "Exit code 0 only when every record was finished; otherwise the error line names the\n"
+     "first file left unfinished and how many records were.",
      2, RunExtract},
     {"verify", "ezpack verify FILE.ez DIR",
      "Reports each file of the archive that is missing or different in DIR. Writes nothing.", 2, RunVerify},
@@ -189,8 +249,9 @@ const Command kCommands[] = {
 };
 
 const char kExitCodes[] =
-    "Exit codes: 0 success; 1 extraction incomplete, differences found or a write failed;\n"
-    "2 wrong usage; 3 bad input (missing, not an envelope, bad tag, corrupt stream, bad record count).\n";
+    "Exit codes: 0 success; 1 extraction incomplete, differences found, a write failed, or the\n"
+    "command could not finish (out of memory, internal error); 2 wrong usage; 3 bad input\n"
+    "(missing, not an envelope, bad tag, corrupt stream, bad record count).\n";
 
 void PrintUsage(std::FILE* to) {
     std::fprintf(to, "usage:\n");
@@ -200,10 +261,19 @@ void PrintUsage(std::FILE* to) {
 
 bool IsHelp(const std::string& arg) { return arg == "--help" || arg == "-h"; }
 
-}  // namespace
+// For texts that may carry anything while memory may be short: printable
+// ASCII as it is, every other byte as \xNN, nothing allocated.
+void PrintVisible(const char* text, std::FILE* to) {
+    for (const char* p = text; *p; ++p) {
+        auto byte = static_cast<unsigned char>(*p);
+        if (byte >= 0x20 && byte < 0x7F)
+            std::fputc(byte, to);
+        else
+            std::fprintf(to, "\\x%02x", byte);
+    }
+}
 
-int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
+int Dispatch(const std::vector<std::string>& args) {
     if (args.empty()) {
         PrintUsage(stderr);
         return kExitUsage;
@@ -235,4 +305,24 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "ezpack: %s: unknown command\n", args[0].c_str());
     PrintUsage(stderr);
     return kExitUsage;
+}
+
+}  // namespace
+
+// No exception leaves the tool: whatever escapes a command is one line on
+// stderr. Running out of memory says nothing certain about the input, so
+// it is an unfinished command (1), not bad input.
+int main(int argc, char** argv) {
+    try {
+        return Dispatch(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "ezpack: out of memory\n");
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "ezpack: internal error: ");
+        PrintVisible(error.what(), stderr);
+        std::fprintf(stderr, "\n");
+    } catch (...) {
+        std::fprintf(stderr, "ezpack: internal error: unknown exception\n");
+    }
+    return kExitIncomplete;
 }

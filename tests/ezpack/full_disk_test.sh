@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# usage: full_disk_test.sh WORKDIR VOLUME EZPACK-COMMAND...
+# Extracts an archive larger than VOLUME (a small mounted volume, see
+# tests/small_volume.sh) into a folder on it. Under Wine the volume is a
+# drive letter of the prefix. Output goes to files, never through pipes.
+set -u
+here=$(cd "$(dirname "$0")" && pwd)
+work=$1 volume=$2
+shift 2
+ezpack=("$@")
+rm -rf "$work"
+mkdir -p "$work"
+cd "$work" || exit 1
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+# The record order is fixed: a.txt fits, big.bin fills the volume, z.txt then finds no room.
+head -c 600000 /dev/urandom >big.bin
+python3 "$here/craft_archive.py" big.ez a.txt = first big.bin = @big.bin z.txt = last || exit 1
+printf 'beside the target' >"$volume/sentinel.txt"
+
+drive=""
+if [[ "${ezpack[-1]}" == *.exe ]]; then
+  prefix=${WINEPREFIX:-$here/../../build/wineprefix}
+  # A letter left by a killed run goes first.
+  for link in "$prefix"/dosdevices/?:; do [ "$(readlink "$link")" = "$volume" ] && rm -f "$link"; done
+  for letter in x w v u t s r q p o n m; do
+    [ -e "$prefix/dosdevices/$letter:" ] || [ -L "$prefix/dosdevices/$letter:" ] || { drive=$letter; break; }
+  done
+  [ -n "$drive" ] || { echo "FAIL: no free drive letter"; exit 1; }
+  ln -s "$volume" "$prefix/dosdevices/$drive:" || exit 1
+  trap 'rm -f "$prefix/dosdevices/$drive:"' EXIT
+  trap 'exit 143' TERM INT HUP
+  target="$drive:\\dst"
+  temps=$(find "$prefix/drive_c/users" -maxdepth 4 -type d -name Temp)
+else
+  export TMPDIR="$work/tmp"
+  mkdir -p "$TMPDIR"
+  target="$volume/dst"
+  temps=$TMPDIR
+fi
+snapshot() { for t in $temps; do ls -A "$t"; done; }
+snapshot >temp-before.txt
+
+"${ezpack[@]}" extract big.ez "$target" >out.txt 2>err.txt
+code=$?
+tr -d '\r' <err.txt >err.clean && mv err.clean err.txt
+[ "$code" -eq 1 ] || fail "extract onto a full volume exited $code, expected 1: $(cat err.txt)"
+[ "$(wc -l <err.txt)" -eq 1 ] || fail "error is not one line: $(cat err.txt)"
+grep -q 'dst.big\.bin: could not be written (2 of 3 records unfinished)$' err.txt ||
+  fail "error does not name the file that did not fit: $(cat err.txt)"
+[ ! -s out.txt ] || fail "extract without --trace printed: $(head -n 3 out.txt)"
+[ "$(cat "$volume/dst/a.txt" 2>/dev/null)" = first ] || fail "a.txt, which fits, was not written"
+[ "$(cat "$volume/sentinel.txt")" = 'beside the target' ] || fail "the file beside the target changed"
+[ "$(ls -A "$volume" | tr '\n' ' ')" = "dst sentinel.txt " ] || fail "the volume holds more: $(ls -A "$volume")"
+snapshot >temp-after.txt
+cmp -s temp-before.txt temp-after.txt || fail "temp folder changed: $(diff temp-before.txt temp-after.txt)"
+
+[ "$failures" -eq 0 ] || exit 1
+echo "ezpack full disk: all checks passed"
