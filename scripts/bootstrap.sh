@@ -9,6 +9,7 @@ packages=(
   wine wine32:i386 fonts-wine xvfb xauth fonts-wqy-microhei
   googletest zlib1g-dev libssl-dev locales
   python3-pil imagemagick
+  clang libclang-rt-14-dev
 )
 
 missing=()

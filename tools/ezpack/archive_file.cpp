@@ -60,16 +60,8 @@ bool ReadRecords(ByteBuffer inflated, std::vector<RecordInfo>& records, std::str
 
 }  // namespace
 
-bool LoadArchiveFile(const Text& path, LoadedArchive& archive, std::string& reason) {
-    if (!pathExists(path)) {
-        reason = "missing";
-        return false;
-    }
-    if (isDirectory(path)) {
-        reason = "is a folder, not an archive";
-        return false;
-    }
-    archive.envelope = readWholeFile(path);
+bool ReadArchiveBytes(ByteBuffer envelope, LoadedArchive& archive, std::string& reason) {
+    archive.envelope = std::move(envelope);
     if (archive.envelope.size() < kEnvelopeHeaderSize) {
         reason = "not an envelope (" + std::to_string(archive.envelope.size()) + " bytes, fewer than 8)";
         return false;
@@ -90,4 +82,16 @@ bool LoadArchiveFile(const Text& path, LoadedArchive& archive, std::string& reas
         return false;
     }
     return ReadRecords(std::move(inflated), archive.records, reason);
+}
+
+bool LoadArchiveFile(const Text& path, LoadedArchive& archive, std::string& reason) {
+    if (!pathExists(path)) {
+        reason = "missing";
+        return false;
+    }
+    if (isDirectory(path)) {
+        reason = "is a folder, not an archive";
+        return false;
+    }
+    return ReadArchiveBytes(readWholeFile(path), archive, reason);
 }

@@ -23,3 +23,5 @@ struct LoadedArchive {
 // False with a one-line reason: missing, not an envelope, bad tag, corrupt
 // stream, bad record count, or a record cut short.
 bool LoadArchiveFile(const Text& path, LoadedArchive& archive, std::string& reason);
+// The same checks on envelope bytes already in memory (kept in archive.envelope).
+bool ReadArchiveBytes(ByteBuffer envelope, LoadedArchive& archive, std::string& reason);
