@@ -102,6 +102,29 @@ bool AddData(DeflateWriter& deflater, const Text& path, const PackedFile& file) 
     return digest.finish() == file.md5;
 }
 
+bool WriteEnvelope(FileHandle& out, const std::vector<PackSource>& files, const std::vector<PackedFile>& packed,
+                   unsigned long long inflated, PackSummary& summary, Text& offender, std::string& reason) {
+    std::uint8_t header[kEnvelopeHeaderSize + 4];
+    WriteLe32(header, kEnvelopeTag);
+    WriteLe32(header + 4, static_cast<std::uint32_t>(inflated));
+    WriteLe32(header + 8, static_cast<std::uint32_t>(files.size()));
+    if (!writeExactly(out, header, kEnvelopeHeaderSize)) return false;
+    DeflateWriter deflater(out);
+    if (!deflater.add(header + kEnvelopeHeaderSize, 4)) return false;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (!AddHeader(deflater, files[i], packed[i])) return false;
+        if (!AddData(deflater, files[i].fullPath, packed[i])) {
+            if (!deflater.healthy()) return false;
+            offender = files[i].fullPath;
+            reason = "changed while it was being packed";
+            return false;
+        }
+    }
+    if (!deflater.finish()) return false;
+    summary.packedBytes = kEnvelopeHeaderSize + deflater.written();
+    return true;
+}
+
 }  // namespace
 
 bool PackFilesToEnvelope(const std::vector<PackSource>& files, const Text& outPath, PackSummary& summary,
@@ -125,24 +148,12 @@ bool PackFilesToEnvelope(const std::vector<PackSource>& files, const Text& outPa
     }
     summary.inflatedBytes = inflated;
     FileHandle out = openFile(outPath, 4, 4, kAttributeNormal);
-    std::uint8_t header[kEnvelopeHeaderSize + 4];
-    WriteLe32(header, kEnvelopeTag);
-    WriteLe32(header + 4, static_cast<std::uint32_t>(inflated));
-    WriteLe32(header + 8, static_cast<std::uint32_t>(files.size()));
     reason = "cannot be written";
-    if (!out.valid() || !writeExactly(out, header, kEnvelopeHeaderSize)) return false;
-    DeflateWriter deflater(out);
-    if (!deflater.add(header + kEnvelopeHeaderSize, 4)) return false;
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        if (!AddHeader(deflater, files[i], packed[i])) return false;
-        if (!AddData(deflater, files[i].fullPath, packed[i])) {
-            if (!deflater.healthy()) return false;
-            offender = files[i].fullPath;
-            reason = "changed while it was being packed";
-            return false;
-        }
+    if (!out.valid()) return false;
+    if (!WriteEnvelope(out, files, packed, inflated, summary, offender, reason)) {
+        out = FileHandle();
+        deleteFile(outPath);  // never leave half an archive
+        return false;
     }
-    if (!deflater.finish()) return false;
-    summary.packedBytes = kEnvelopeHeaderSize + deflater.written();
     return true;
 }
