@@ -2,7 +2,14 @@
 
 #include <windows.h>
 
+namespace {
+// Messages that keep coming (an animation whose frames take longer to draw
+// than they are apart) must not keep the caller here for ever.
+constexpr DWORD kLongestPumpMs = 100;
+}  // namespace
+
 void PumpPendingMessages() {
+    const DWORD start = GetTickCount();
     MSG msg;
     // Taken in one step: a peek followed by a removal may take a WM_QUIT
     // that arrived in between, which the message loop would then never see.
@@ -16,5 +23,6 @@ void PumpPendingMessages() {
         }
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
+        if (GetTickCount() - start >= kLongestPumpMs) return;
     }
 }
