@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include "app/installer_window.h"
-#include "app/payload_check.h"
 #include "app/program.h"
 #include "app/shell_launch.h"
 #include "app/shortcut.h"
@@ -79,7 +78,6 @@ void OnWindowCreated() {
     // Before the agreement can be left and before any file is replaced.
     StopProcessesByName(kProductExe);
     StartWorkerThread(UnlockAgreeButtonThread);
-    StartPayloadCheck();
 }
 
 void UnlockAgreeButton() {
@@ -115,9 +113,7 @@ void InstallSequence() {
     Text target = productDir;
     int extracted = 0;
     try {
-        // Checked in the background already; when that failed, the extraction checks again and writes nothing.
-        extracted = archive.extractArchive(EmbeddedPayload(), target, Text(), nullptr, nullptr, false, TraceSink(),
-                                           PayloadCheckPassed());
+        extracted = archive.extractArchive(EmbeddedPayload(), target);
     } catch (...) {
         // An extraction that threw did not finish: the finish page says so.
     }

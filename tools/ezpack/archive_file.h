@@ -1,12 +1,10 @@
 #pragma once
 // Reading a .ez file for the tool: every way it can be wrong is told apart
-// before anything is written. Nothing is held whole: the file is read and
-// inflated through bounded windows.
+// before anything is written.
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "payload/packed_input.h"
 #include "system/text.h"
 
 struct RecordInfo {
@@ -17,7 +15,7 @@ struct RecordInfo {
 };
 
 struct LoadedArchive {
-    std::size_t packedBytes = 0;
+    ByteBuffer envelope;
     std::uint32_t inflatedLength = 0;
     std::vector<RecordInfo> records;
 };
@@ -25,8 +23,5 @@ struct LoadedArchive {
 // False with a one-line reason: missing, not an envelope, bad tag, corrupt
 // stream, bad record count, or a record cut short.
 bool LoadArchiveFile(const Text& path, LoadedArchive& archive, std::string& reason);
-// The same checks on envelope bytes already in memory.
+// The same checks on envelope bytes already in memory (kept in archive.envelope).
 bool ReadArchiveBytes(ByteBuffer envelope, LoadedArchive& archive, std::string& reason);
-// The same checks on any input, read through a bounded window; the input
-// is rewound first and left at its end.
-bool ReadArchive(PackedInput& input, LoadedArchive& archive, std::string& reason);
