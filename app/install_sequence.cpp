@@ -105,18 +105,14 @@ void OnStartInstallClicked() {
 void InstallSequence() {
     PayloadArchive archive;
     const long long t0 = NowMilliseconds();
-    // Copies: the globals may be released while a closing window ends the process.
+    // Copies of the globals, taken before the long work starts.
     const Text chosenDir = ChosenInstallDir;
     const Text version = ProgramVersion;
     const Text productDir = ProductDirFor(chosenDir, version);
 
     Text target = productDir;
-    int extracted = 0;
-    try {
-        extracted = archive.extractArchive(EmbeddedPayload(), target);
-    } catch (...) {
-        // An extraction that threw did not finish: the finish page says so.
-    }
+    // Nothing leaves the extraction: what fails inside it, a throw included, is a 0.
+    const int extracted = archive.extractArchive(EmbeddedPayload(), target);
 
     Text link = SpecialFolderPath(kCsidlDesktop) + "\\Vantel防关联";
     CreateShortcutFile(link, productDir + "\\" + kProductExe, " -ver=" + version,

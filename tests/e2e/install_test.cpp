@@ -48,6 +48,13 @@ TextList SortedEntries(const Text& folder) {
     return names;
 }
 
+// The finish page of an install whose extraction did not finish, saved as `screenshot`.
+void ExpectFailurePage(WizardSession& wizard, const char* screenshot) {
+    wizard.ExpectPage(3, "安装失败", "部分文件未能写入，请关闭正在运行的程序后重新安装");
+    EXPECT_EQ(ControlText(wizard.Control(ctl::透明标签4)), Text("安装未完成"));
+    EXPECT_TRUE(wizard.Screenshot(screenshot));
+}
+
 }  // namespace
 
 TEST(Install, FirstRunProposesProgramFilesAndInstallsEverything) {
@@ -158,9 +165,7 @@ TEST(Install, AFileHeldOpenEndsOnAFinishPageThatSaysSo) {
     WizardSession wizard;
     ASSERT_TRUE(wizard.Open());
     EXPECT_TRUE(wizard.InstallTo(chosen));
-    wizard.ExpectPage(3, "安装失败", "部分文件未能写入，请关闭正在运行的程序后重新安装");
-    EXPECT_EQ(ControlText(wizard.Control(ctl::透明标签4)), Text("安装未完成"));
-    EXPECT_TRUE(wizard.Screenshot("failed-install-page3.png"));
+    ExpectFailurePage(wizard, "failed-install-page3.png");
     held.reset();
 
     EXPECT_NE(md5OfFile(heldPath), notes->md5);
@@ -191,9 +196,7 @@ TEST(FullDisk, AnInstallOntoADriveThatFillsUpEndsOnTheFailurePage) {
     WizardSession wizard;
     ASSERT_TRUE(wizard.Open());
     ASSERT_TRUE(wizard.InstallTo(chosen));
-    wizard.ExpectPage(3, "安装失败", "部分文件未能写入，请关闭正在运行的程序后重新安装");
-    EXPECT_EQ(ControlText(wizard.Control(ctl::透明标签4)), Text("安装未完成"));
-    EXPECT_TRUE(wizard.Screenshot("full-disk-page3.png"));
+    ExpectFailurePage(wizard, "full-disk-page3.png");
     EXPECT_TRUE(wizard.Close());
     EXPECT_EQ(wizard.Process().ExitCode(), 0u);
 
