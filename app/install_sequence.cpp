@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "app/installer_window.h"
+#include "app/payload_check.h"
 #include "app/program.h"
 #include "app/shell_launch.h"
 #include "app/shortcut.h"
@@ -78,6 +79,7 @@ void OnWindowCreated() {
     // Before the agreement can be left and before any file is replaced.
     StopProcessesByName(kProductExe);
     StartWorkerThread(UnlockAgreeButtonThread);
+    StartPayloadCheck();
 }
 
 void UnlockAgreeButton() {
@@ -111,8 +113,10 @@ void InstallSequence() {
     const Text productDir = ProductDirFor(chosenDir, version);
 
     Text target = productDir;
-    // Nothing leaves the extraction: what fails inside it, a throw included, is a 0.
-    const int extracted = archive.extractArchive(EmbeddedPayload(), target);
+    // Nothing leaves the extraction: what fails inside it, a throw included, is a 0. The payload was checked in
+    // the background already; when that failed, the extraction checks again and writes nothing.
+    const int extracted = archive.extractArchive(EmbeddedPayload(), target, Text(), nullptr, nullptr, false,
+                                                 TraceSink(), PayloadCheckPassed());
 
     Text link = SpecialFolderPath(kCsidlDesktop) + "\\Vantel防关联";
     CreateShortcutFile(link, productDir + "\\" + kProductExe, " -ver=" + version,

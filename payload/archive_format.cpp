@@ -34,15 +34,23 @@ std::int32_t ArchiveCursor::readInt32() {
 ByteBuffer ArchiveCursor::takeBytes(std::int32_t length) {
     if (length <= 0) return ByteBuffer();
     const std::size_t wanted = static_cast<std::size_t>(length);
+    // Grown by doubling from a small first step: allocation follows the bytes read.
+    constexpr std::size_t kFirstStep = 1 << 16;
     ByteBuffer slice;
-    if (!TryResize(slice, std::min(wanted, source_->remaining()))) {
-        failed_ = true;
-        source_->skip(wanted);
-        return ByteBuffer();
+    while (slice.size() < wanted) {
+        const std::size_t have = slice.size();
+        const std::size_t step = std::min({wanted - have, std::max(kFirstStep, have), source_->remaining()});
+        if (step == 0) break;
+        if (!TryResize(slice, have + step)) {
+            failed_ = true;
+            source_->skip(wanted - have);
+            return ByteBuffer();
+        }
+        const std::size_t got = source_->read(slice.data() + have, step);
+        slice.resize(have + got);
+        if (got < step) break;
     }
-    slice.resize(source_->read(slice.data(), slice.size()));
-    if (slice.size() == wanted) return slice;
-    source_->skip(wanted - slice.size());  // a stream may have promised more than it had
+    if (slice.size() < wanted) source_->skip(wanted - slice.size());  // a stream may have promised more
     return slice;
 }
 
@@ -62,16 +70,26 @@ void ArchiveCursor::drop(std::int32_t length) {
 
 std::size_t ArchiveCursor::remaining() const { return source_->remaining(); }
 
-ArchiveEntry ArchiveCursor::readRecord() {
-    ArchiveEntry entry;
+RecordHeader ArchiveCursor::readHeader() {
+    RecordHeader header;
     const std::int32_t pathLength = readInt32();
-    entry.fileSize = readInt32();
-    const std::int32_t dataLength = readInt32();
+    header.fileSize = readInt32();
+    header.dataLength = readInt32();
     const std::int32_t attributesLength = readInt32();
-    entry.path = takeText(pathLength);
-    entry.md5 = takeText(static_cast<std::int32_t>(kMd5TextLength));
-    entry.attributes = AttributeTextToInt(takeText(attributesLength));
-    entry.data = takeBytes(dataLength);
+    header.path = takeText(pathLength);
+    header.md5 = takeText(static_cast<std::int32_t>(kMd5TextLength));
+    header.attributes = AttributeTextToInt(takeText(attributesLength));
+    return header;
+}
+
+ArchiveEntry ArchiveCursor::readRecord() {
+    RecordHeader header = readHeader();
+    ArchiveEntry entry;
+    entry.path = std::move(header.path);
+    entry.md5 = std::move(header.md5);
+    entry.fileSize = header.fileSize;
+    entry.attributes = header.attributes;
+    entry.data = takeBytes(header.dataLength);
     return entry;
 }
 

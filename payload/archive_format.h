@@ -40,6 +40,16 @@ private:
     std::size_t position_ = 0;
 };
 
+// One record's fields before its data; the data stays in the source until
+// the reader asks for it.
+struct RecordHeader {
+    Text path;
+    Text md5;
+    std::int32_t fileSize = 0;
+    std::int32_t attributes = 0;
+    std::int32_t dataLength = 0;
+};
+
 // Reading cursor: every read is total. It advances a position over its
 // source and never moves or copies what remains.
 class ArchiveCursor {
@@ -50,8 +60,9 @@ public:
     // Fewer than 4 bytes left: the rest is padded with zeros.
     std::int32_t readInt32();
     // At most what remains; a negative length takes and drops nothing.
-    // When the slice cannot be allocated the result is empty, the cursor
-    // still moves past it and failed() becomes true.
+    // The slice grows with what the source really holds, so a length word
+    // that promises more costs nothing. When it cannot be allocated the
+    // result is empty, the cursor still moves past it and failed() becomes true.
     ByteBuffer takeBytes(std::int32_t length);
     // A slice read as text ends at its first NUL; the cursor still advances by length.
     Text takeText(std::int32_t length);
@@ -61,6 +72,8 @@ public:
 
     // Reads one record's fields in order (a missing record reads as zeros).
     ArchiveEntry readRecord();
+    // The same fields without the data, which is left for takeBytes or drop.
+    RecordHeader readHeader();
 
     // True once an allocation the recorded lengths asked for could not be
     // made; the fields read since then may be empty.

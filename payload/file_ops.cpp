@@ -104,7 +104,7 @@ Text md5OfFile(const Text& path) {
     std::size_t size = 0;
     if (!file.valid() || !openFileSize(file, size)) return Md5OfBytes(nullptr, 0);
     Md5 digest;
-    ByteBuffer chunk(kFileChunkSize);
+    ByteBuffer chunk(size < kFileChunkSize ? size : kFileChunkSize);
     for (std::size_t total = 0; total < size;) {
         std::size_t want = size - total < kFileChunkSize ? size - total : kFileChunkSize;
         if (!readExactly(file, chunk.data(), want)) return Md5OfBytes(nullptr, 0);

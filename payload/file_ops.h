@@ -54,6 +54,10 @@ bool openFileSize(const FileHandle& file, std::size_t& size);
 // between them; false when a read fails or makes no progress.
 bool readExactly(const FileHandle& file, std::uint8_t* into, std::size_t length);
 
+// Writes every byte, dispatching pending messages between chunks; false
+// when a write fails or makes no progress.
+bool writeExactly(const FileHandle& file, const std::uint8_t* data, std::size_t length);
+
 // True only for an existing folder.
 bool isDirectory(const Text& path);
 bool pathExists(const Text& path);

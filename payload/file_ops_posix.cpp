@@ -151,17 +151,20 @@ int entryKind(const Text& path) {
     return isDirectory(path) ? kEntryFolder : kEntryFile;
 }
 
-bool writeWholeFile(const Text& path, const std::uint8_t* data, std::size_t length) {
-    FileHandle file = openFile(path, 4, 4, kAttributeNormal);
-    if (!file.valid()) return false;
-    unsigned long long total = 0;
+bool writeExactly(const FileHandle& file, const std::uint8_t* data, std::size_t length) {
+    std::size_t total = 0;
     while (total < length) {
         ssize_t written = write(Fd(file), data + total, length - total);
         if (written < 0 && errno == EINTR) continue;
         if (written <= 0) return false;
-        total += static_cast<unsigned long long>(written);
+        total += static_cast<std::size_t>(written);
     }
     return true;
+}
+
+bool writeWholeFile(const Text& path, const std::uint8_t* data, std::size_t length) {
+    FileHandle file = openFile(path, 4, 4, kAttributeNormal);
+    return file.valid() && writeExactly(file, data, length);
 }
 
 void setAttributes(const Text& path, std::uint32_t attributes) {

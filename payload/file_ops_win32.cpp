@@ -163,9 +163,7 @@ int entryKind(const Text& path) {
     return kEntryFile;
 }
 
-bool writeWholeFile(const Text& path, const std::uint8_t* data, std::size_t length) {
-    FileHandle file = openFile(path, 4, 4, FILE_ATTRIBUTE_NORMAL);
-    if (!file.valid()) return false;
+bool writeExactly(const FileHandle& file, const std::uint8_t* data, std::size_t length) {
     unsigned long long total = 0;
     while (total < length) {
         if (total > 0) PumpPendingMessages();
@@ -176,6 +174,11 @@ bool writeWholeFile(const Text& path, const std::uint8_t* data, std::size_t leng
         total += written;
     }
     return true;
+}
+
+bool writeWholeFile(const Text& path, const std::uint8_t* data, std::size_t length) {
+    FileHandle file = openFile(path, 4, 4, FILE_ATTRIBUTE_NORMAL);
+    return file.valid() && writeExactly(file, data, length);
 }
 
 void setAttributes(const Text& path, std::uint32_t attributes) { SetFileAttributesA(path.c_str(), attributes); }

@@ -1,66 +1,12 @@
 #include "payload/payload_archive.h"
 
 #include "payload/archive_format.h"
+#include "payload/extraction.h"
 #include "payload/file_ops.h"
 #include "payload/md5.h"
 #include "process/directory.h"
 
 namespace {
-
-constexpr int kMaxPasses = 5;
-
-// The fields of one record before its data; the data stays in the cursor
-// until the record turns out to need it.
-struct RecordHeader {
-    Text path;
-    Text md5;
-    std::int32_t attributes = 0;
-    std::int32_t dataLength = 0;
-};
-
-RecordHeader ReadHeader(ArchiveCursor& cursor) {
-    RecordHeader header;
-    std::int32_t pathLength = cursor.readInt32();
-    cursor.readInt32();  // fileSize is carried, never checked
-    header.dataLength = cursor.readInt32();
-    std::int32_t attributesLength = cursor.readInt32();
-    header.path = cursor.takeText(pathLength);
-    header.md5 = cursor.takeText(32);
-    header.attributes = AttributeTextToInt(cursor.takeText(attributesLength));
-    return header;
-}
-
-bool SameDigest(const Text& a, const Text& b) { return LowerAscii(a) == LowerAscii(b); }
-
-// Verified against the record's digest; attributes are set only then.
-bool VerifyWritten(const Text& fullPath, const RecordHeader& record) {
-    if (!SameDigest(md5OfFile(fullPath), record.md5)) return false;
-    setAttributes(fullPath, static_cast<std::uint32_t>(record.attributes));
-    return true;
-}
-
-// Writes a changed record; appends the outcome texts to the trace line.
-bool WriteRecord(const Text& fullPath, const RecordHeader& record, const ByteBuffer& data, Text& line) {
-    line += "，文件有变化，需要写入";
-    bool written = false;
-    if (writeWholeFile(fullPath, data)) {
-        written = VerifyWritten(fullPath, record);
-    } else {
-        line += "，写入失败，尝试删除重写";
-        setAttributes(fullPath, kAttributeArchive);
-        if (!deletePath(fullPath)) forceRemove(fullPath);
-        written = writeWholeFile(fullPath, data) && VerifyWritten(fullPath, record);
-    }
-    line += written ? "，写入成功。" : "，写入失败！！！";
-    return written;
-}
-
-// Creates the folder; when that fails, clears whatever is there and tries once more.
-bool PrepareFolder(const Text& folder) {
-    if (isDirectory(folder) || EnsureDirectoryPath(folder)) return true;
-    removeDirectoryTree(folder);
-    return EnsureDirectoryPath(folder);
-}
 
 Text RelativeTo(const Text& fullPath, const Text& prefix) {
     std::size_t at = FindChars(LowerAscii(fullPath), LowerAscii(prefix));
@@ -86,66 +32,6 @@ void Merge(std::vector<ArchiveEntry>& entries, ArchiveEntry entry) {
         return;
     }
     entries.push_back(std::move(entry));
-}
-
-struct ExtractOutputs {
-    TextList* pathList;
-    TextList* md5List;
-    bool trace;
-    const TraceSink& traceSink;
-};
-
-int ExtractPasses(ByteSpan payload, const Text& targetDirectory, const ExtractOutputs& out) {
-    std::vector<bool> done;
-    std::size_t doneCount = 0;
-    for (int pass = 0;;) {
-        // Reading consumes the archive, so every pass inflates it again.
-        ArchiveCursor cursor(unpackEnvelope(payload.data, payload.size));
-        std::int32_t count = cursor.readInt32();
-        if (!RecordCountValid(count)) return 0;
-        if (done.empty()) done.assign(static_cast<std::size_t>(count) + 1, false);
-
-        for (std::int32_t i = 1; i <= count; ++i) {
-            RecordHeader record = ReadHeader(cursor);
-            if (cursor.failed()) return 0;  // a field the lengths ask for cannot be held
-            Text fullPath = targetDirectory + record.path;
-            Text line = out.trace ? "文件MD5：" + record.md5 : Text();
-            if (out.pathList) {
-                out.pathList->push_back(fullPath);
-                if (out.md5List) out.md5List->push_back(record.md5);
-            }
-            if (done[i]) {
-                cursor.drop(record.dataLength);
-                continue;
-            }
-            bool finished = false;
-            if (!IsSafeArchivePath(record.path)) {
-                cursor.drop(record.dataLength);
-                line += "，无效文件，跳过。";
-                finished = true;
-            } else {
-                Text folder = directoryPart(fullPath);
-                if (!isDirectory(folder)) EnsureDirectoryPath(folder);
-                if (!PrepareFolder(targetDirectory)) return 0;
-                if (pathExists(fullPath) && SameDigest(md5OfFile(fullPath), record.md5)) {
-                    cursor.drop(record.dataLength);
-                    line += "，文件无变化，跳过。";
-                    finished = true;
-                } else {
-                    ByteBuffer data = cursor.takeBytes(record.dataLength);
-                    if (cursor.failed()) return 0;
-                    finished = WriteRecord(fullPath, record, data, line);
-                }
-            }
-            if (finished) {
-                done[i] = true;
-                ++doneCount;
-            }
-            if (out.trace && out.traceSink) out.traceSink(fullPath, line);
-        }
-        if (doneCount == static_cast<std::size_t>(count)) return 1;
-        if (++pass == kMaxPasses) return 0;
-    }
 }
 
 }  // namespace
@@ -204,8 +90,9 @@ ByteBuffer PayloadArchive::unpackBytes(const ByteBuffer& envelope, const Text& p
     return unpackEnvelope(envelope);
 }
 
-int PayloadArchive::extractArchive(ByteSpan payload, Text& targetDirectory, const Text& password,
-                                   TextList* pathList, TextList* md5List, bool trace, const TraceSink& traceSink) {
+int PayloadArchive::extractArchive(PackedInput& payload, Text& targetDirectory, const Text& password,
+                                   TextList* pathList, TextList* md5List, bool trace, const TraceSink& traceSink,
+                                   bool payloadChecked) {
     // Nothing thrown below (memory running out, a sink that throws) leaves
     // the call: it is a failure result like any other.
     try {
@@ -213,8 +100,15 @@ int PayloadArchive::extractArchive(ByteSpan payload, Text& targetDirectory, cons
         if (!password.empty()) return 0;  // no cipher: an enciphered archive cannot be read
         if (!isDirectory(targetDirectory)) EnsureDirectoryPath(targetDirectory);
         entries.clear();
-        return ExtractPasses(payload, targetDirectory, {pathList, md5List, trace, traceSink});
+        return ExtractPasses(payload, targetDirectory, {pathList, md5List, trace, traceSink}, payloadChecked);
     } catch (...) {
         return 0;
     }
+}
+
+int PayloadArchive::extractArchive(ByteSpan payload, Text& targetDirectory, const Text& password,
+                                   TextList* pathList, TextList* md5List, bool trace, const TraceSink& traceSink,
+                                   bool payloadChecked) {
+    SpanInput input(payload);
+    return extractArchive(input, targetDirectory, password, pathList, md5List, trace, traceSink, payloadChecked);
 }

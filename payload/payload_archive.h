@@ -9,10 +9,10 @@
 #include "payload/archive_entry.h"
 #include "payload/archive_path.h"
 #include "payload/envelope.h"
+#include "payload/extraction.h"
+#include "payload/packed_input.h"
 #include "system/text.h"
 
-// Receives the full path and the trace line of each record handled.
-using TraceSink = std::function<void(const Text& fullPath, const Text& line)>;
 
 class PayloadArchive {
 public:
@@ -34,11 +34,15 @@ public:
     virtual bool saveArchive(const Text& path, const Text& password = Text()) const;
     virtual ByteBuffer unpackBytes(const ByteBuffer& envelope, const Text& password = Text()) const;
     // Unpacks the envelope into targetDirectory (normalised in place).
-    // 1 when every record is finished, 0 otherwise.
-    virtual int extractArchive(ByteSpan payload, Text& targetDirectory, const Text& password = Text(),
+    // 1 when every record is finished, 0 otherwise. The stream is checked
+    // before the first write unless the caller says it already was
+    // (PackedStreamUnpacks).
+    virtual int extractArchive(PackedInput& payload, Text& targetDirectory, const Text& password = Text(),
                                TextList* pathList = nullptr, TextList* md5List = nullptr, bool trace = false,
-                               const TraceSink& traceSink = TraceSink());
-
+                               const TraceSink& traceSink = TraceSink(), bool payloadChecked = false);
+    int extractArchive(ByteSpan payload, Text& targetDirectory, const Text& password = Text(),
+                       TextList* pathList = nullptr, TextList* md5List = nullptr, bool trace = false,
+                       const TraceSink& traceSink = TraceSink(), bool payloadChecked = false);
     int extractArchive(const ByteBuffer& payload, Text& targetDirectory, const Text& password = Text(),
                        TextList* pathList = nullptr, TextList* md5List = nullptr, bool trace = false,
                        const TraceSink& traceSink = TraceSink()) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include <climits>
 #include <random>
 
@@ -183,17 +185,43 @@ TEST(CursorTest, ArchiveCutInsideDataReadsWhatIsThereThenZeros) {
 }
 
 TEST(CursorTest, UnaffordableSliceIsAFailureNotACrash) {
-    if (sizeof(void*) > 4) GTEST_SKIP() << "a 64-bit process can reserve 2 GB";
-    // A stream that claims almost 2 GB may remain cannot be sliced in a 32-bit process.
-    class Boastful : public ArchiveSource {
+    if (sizeof(void*) > 4) GTEST_SKIP() << "a 64-bit process can hold 2 GB";
+    // A stream that really delivers almost 2 GB cannot be sliced whole in a 32-bit process.
+    class Endless : public ArchiveSource {
     public:
-        std::size_t read(std::uint8_t*, std::size_t) override { return 0; }
+        std::size_t read(std::uint8_t* out, std::size_t n) override {
+            std::memset(out, 'x', n);
+            return n;
+        }
         std::size_t skip(std::size_t n) override { return n; }
         std::size_t remaining() const override { return 0x7FFFFFF0; }
     };
-    ArchiveCursor cursor(std::make_unique<Boastful>());
+    ArchiveCursor cursor(std::make_unique<Endless>());
     EXPECT_TRUE(cursor.takeBytes(0x7FFFFFF0).empty());
     EXPECT_TRUE(cursor.failed());
+}
+
+TEST(CursorTest, SliceGrowsWithWhatTheSourceHolds) {
+    // A length word that promises far more than the stream holds costs only what is there.
+    class Boastful : public ArchiveSource {
+    public:
+        std::size_t read(std::uint8_t* out, std::size_t n) override {
+            const std::size_t given = std::min(n, left_);
+            std::memset(out, 'y', given);
+            left_ -= given;
+            return given;
+        }
+        std::size_t skip(std::size_t n) override { return n; }
+        std::size_t remaining() const override { return 0x7FFFFFF0; }
+
+    private:
+        std::size_t left_ = 100;
+    };
+    ArchiveCursor cursor(std::make_unique<Boastful>());
+    ByteBuffer slice = cursor.takeBytes(0x7FFFFFF0);
+    EXPECT_EQ(slice.size(), 100u);
+    EXPECT_LE(slice.capacity(), 1u << 16);
+    EXPECT_FALSE(cursor.failed());
 }
 
 TEST(AttributeTextTest, DecimalWordsReadBack) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "payload/archive_writer.h"
 #include "payload/payload_archive.h"
 #include "scratch.h"
 
@@ -154,4 +155,31 @@ TEST(Pack, RoundTripKeepsBytesNamesAndAttributes) {
         EXPECT_EQ(getAttributes(dir / ("dst\\" + file)), getAttributes(dir / ("src\\" + file))) << file;
     }
     EXPECT_NE(getAttributes(dir / "dst\\ro.txt") & kAttributeReadOnly, 0);
+}
+
+TEST(Pack, StreamingPackIsByteIdenticalToTheOneCallPack) {
+    ScratchDir dir;
+    std::string large(3 * kFileChunkSize + 17, '\0');
+    for (std::size_t i = 0; i < large.size(); ++i) large[i] = static_cast<char>((i * 2654435761u) >> 13);
+    const std::vector<std::pair<Text, std::string>> files = {
+        {"a.txt", "alpha"}, {"empty.bin", ""}, {"sub\\large.bin", large}, {"sub\\中文.txt", "GBK name"}};
+    PayloadArchive archive;
+    archive.setBaseDirectory(dir / "src");
+    std::vector<PackSource> sources;
+    for (const auto& [path, contents] : files) {
+        archive.addFile(dir.write("src\\" + path, contents));
+        sources.push_back({dir / ("src\\" + path), path});
+    }
+    PackSummary summary;
+    Text offender;
+    std::string reason;
+    ASSERT_TRUE(PackFilesToEnvelope(sources, dir / "out.ez", summary, offender, reason)) << reason;
+    const ByteBuffer expected = archive.packArchive();
+    EXPECT_EQ(readWholeFile(dir / "out.ez"), expected);
+    EXPECT_EQ(summary.packedBytes, expected.size());
+
+    // A file that cannot be read is named, and nothing claims success.
+    sources.push_back({dir / "src\\missing.bin", "missing.bin"});
+    EXPECT_FALSE(PackFilesToEnvelope(sources, dir / "out2.ez", summary, offender, reason));
+    EXPECT_EQ(offender, dir / "src\\missing.bin");
 }

@@ -1,15 +1,20 @@
-// ezbench [all|generate|pack|extract] [DIR]
+// ezbench [all|generate|pack|extract] [DIR] [TOTAL_BYTES]
 // A synthetic payload of the shipped shape: 170 files, 188,802,229 bytes,
 // one file of 110,873,600 bytes, two empty files, about 53% after zlib.
-// Prints pack time, fresh and unchanged extraction times and peak memory.
+// TOTAL_BYTES scales every file alike (e.g. 1070000000 for just under 1 GiB).
+// Prints pack time, the check pass, fresh and unchanged extraction times
+// and peak memory.
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "payload/envelope.h"
 #include "payload/file_ops.h"
+#include "payload/inflate_source.h"
+#include "payload/packed_input.h"
 #include "payload/payload_archive.h"
 #include "process/directory.h"
 #include "system/folders.h"
@@ -27,8 +32,10 @@
 
 namespace {
 
-constexpr std::uint64_t kTotalBytes = 188802229;
-constexpr std::uint64_t kLargest = 110873600;
+constexpr std::uint64_t kShippedTotal = 188802229;
+constexpr std::uint64_t kShippedLargest = 110873600;
+std::uint64_t kTotalBytes = kShippedTotal;
+std::uint64_t kLargest = kShippedLargest;
 constexpr int kFiles = 170;
 // Share of each block filled with random bytes; the rest repeats a phrase.
 constexpr double kRandomShare = 0.524;
@@ -150,16 +157,20 @@ bool Pack(const Text& source, const Text& packed) {
 }
 
 bool Extract(const Text& packed, const Text& target) {
-    ByteBuffer envelope = readWholeFile(packed);
+    // Read from the file in chunks, as the tool does: nothing is held whole.
+    FileInput input(packed);
     deletePath(target);
     PayloadArchive archive;
     Text folder = target;
     auto start = std::chrono::steady_clock::now();
-    int fresh = archive.extractArchive(envelope, folder);
+    bool unpacks = PackedStreamUnpacks(input);
+    std::printf("check pass: %s, %.2f s, peak %.0f MB\n", unpacks ? "ok" : "damaged", Seconds(start), PeakMegabytes());
+    start = std::chrono::steady_clock::now();
+    int fresh = archive.extractArchive(input, folder);
     double freshSeconds = Seconds(start);
     std::printf("fresh extraction: result %d, %.2f s, peak %.0f MB\n", fresh, freshSeconds, PeakMegabytes());
     start = std::chrono::steady_clock::now();
-    int unchanged = archive.extractArchive(envelope, folder);
+    int unchanged = archive.extractArchive(input, folder);
     double unchangedSeconds = Seconds(start);
     std::printf("unchanged re-extraction: result %d, %.2f s, peak %.0f MB\n", unchanged, unchangedSeconds,
                 PeakMegabytes());
@@ -171,8 +182,12 @@ bool Extract(const Text& packed, const Text& target) {
 int main(int argc, char** argv) {
     std::string phase = argc > 1 ? argv[1] : "all";
     if (phase != "all" && phase != "generate" && phase != "pack" && phase != "extract") {
-        std::fprintf(stderr, "usage: ezbench [all|generate|pack|extract] [DIR]\n");
+        std::fprintf(stderr, "usage: ezbench [all|generate|pack|extract] [DIR] [TOTAL_BYTES]\n");
         return 2;
+    }
+    if (argc > 3) {
+        kTotalBytes = std::strtoull(argv[3], nullptr, 10);
+        kLargest = kShippedLargest * kTotalBytes / kShippedTotal;
     }
     Text work = argc > 2 ? Text(argv[2]) : TempDirectory() + "\\ezbench";
 #ifndef _WIN32

@@ -2,16 +2,15 @@
 
 #include <cstdio>
 
+#include <memory>
+
 #include "payload/archive_format.h"
+#include "payload/byte_io.h"
+#include "payload/inflate_source.h"
 #include "payload/envelope.h"
 #include "payload/file_ops.h"
 
 namespace {
-
-std::uint32_t Word(const ByteBuffer& bytes, std::size_t at) {
-    return static_cast<std::uint32_t>(bytes[at]) | static_cast<std::uint32_t>(bytes[at + 1]) << 8 |
-           static_cast<std::uint32_t>(bytes[at + 2]) << 16 | static_cast<std::uint32_t>(bytes[at + 3]) << 24;
-}
 
 std::string Hex(std::uint32_t value) {
     char text[16];
@@ -19,69 +18,81 @@ std::string Hex(std::uint32_t value) {
     return text;
 }
 
-// Walks the records, checking that each one's declared lengths fit.
-bool ReadRecords(ByteBuffer inflated, std::vector<RecordInfo>& records, std::string& reason) {
-    ArchiveCursor cursor(std::move(inflated));
-    std::int32_t count = cursor.readInt32();
-    if (!RecordCountValid(count)) {
-        reason = "bad record count " + std::to_string(count) + " (must be 1 to 99999)";
+const char kCorrupt[] = "corrupt stream (the data does not inflate)";
+
+// Walks the records through the inflating window, checking that each
+// one's declared lengths fit; then the stream must end where it should.
+bool ReadRecords(PackedInput& input, std::vector<RecordInfo>& records, std::string& reason) {
+    auto owned = std::make_unique<InflateSource>(input);
+    InflateSource& source = *owned;
+    ArchiveCursor cursor(std::move(owned));
+    auto broken = [&](const std::string& what) {
+        reason = source.failed() ? kCorrupt : what;
         return false;
-    }
+    };
+    std::int32_t count = cursor.readInt32();
+    if (!RecordCountValid(count)) return broken("bad record count " + std::to_string(count) + " (must be 1 to 99999)");
     for (std::int32_t i = 1; i <= count; ++i) {
         std::string where = "corrupt archive: record " + std::to_string(i) + " of " + std::to_string(count);
-        if (cursor.remaining() < 16) {
-            reason = where + " is missing";
-            return false;
-        }
-        std::int32_t pathLength = cursor.readInt32();
-        cursor.readInt32();
-        std::int32_t dataLength = cursor.readInt32();
-        std::int32_t attributesLength = cursor.readInt32();
-        if (pathLength < 0 || dataLength < 0 || attributesLength < 0) {
-            reason = where + " has a negative length";
-            return false;
-        }
-        unsigned long long needed = 32ull + static_cast<unsigned>(pathLength) + static_cast<unsigned>(dataLength) +
-                                    static_cast<unsigned>(attributesLength);
-        if (needed > cursor.remaining()) {
-            reason = where + " is cut short";
-            return false;
-        }
+        std::uint8_t words[16];
+        if (source.read(words, sizeof words) < sizeof words) return broken(where + " is missing");
+        const auto pathLength = static_cast<std::int32_t>(ReadLe32(words));
+        const auto dataLength = static_cast<std::int32_t>(ReadLe32(words + 8));
+        const auto attributesLength = static_cast<std::int32_t>(ReadLe32(words + 12));
+        if (pathLength < 0 || dataLength < 0 || attributesLength < 0) return broken(where + " has a negative length");
         RecordInfo record;
-        record.path = cursor.takeText(pathLength);
-        record.md5 = cursor.takeText(32);
-        record.attributes = AttributeTextToInt(cursor.takeText(attributesLength));
+        ByteBuffer path = cursor.takeBytes(pathLength);
+        ByteBuffer md5 = cursor.takeBytes(32);
+        ByteBuffer attributes = cursor.takeBytes(attributesLength);
+        if (cursor.failed()) return broken(where + " is too large to read");
+        if (path.size() + md5.size() + attributes.size() < 32ull + pathLength + attributesLength ||
+            source.skip(static_cast<std::size_t>(dataLength)) < static_cast<std::size_t>(dataLength))
+            return broken(where + " is cut short");
+        record.path = TextFromBytes(path);
+        record.md5 = TextFromBytes(md5);
+        record.attributes = AttributeTextToInt(TextFromBytes(attributes));
         record.dataLength = dataLength;
-        cursor.drop(dataLength);
         records.push_back(std::move(record));
     }
+    while (!source.failed() && !source.ended()) source.skip(1 << 20);
+    if (source.failed()) return broken("");
     return true;
 }
 
-}  // namespace
-
-bool ReadArchiveBytes(ByteBuffer envelope, LoadedArchive& archive, std::string& reason) {
-    archive.envelope = std::move(envelope);
-    if (archive.envelope.size() < kEnvelopeHeaderSize) {
-        reason = "not an envelope (" + std::to_string(archive.envelope.size()) + " bytes, fewer than 8)";
+bool ReadHeader(PackedInput& input, LoadedArchive& archive, std::string& reason) {
+    std::uint8_t header[kEnvelopeHeaderSize];
+    const std::size_t got = input.read(header, sizeof header);
+    if (got < kEnvelopeHeaderSize) {
+        reason = "not an envelope (" + std::to_string(got) + " bytes, fewer than 8)";
         return false;
     }
-    std::uint32_t tag = Word(archive.envelope, 0);
+    const std::uint32_t tag = ReadLe32(header);
     if (tag != kEnvelopeTag) {
         reason = "bad tag " + Hex(tag) + " (expected " + Hex(kEnvelopeTag) + ")";
         return false;
     }
-    archive.inflatedLength = Word(archive.envelope, 4);
+    archive.inflatedLength = ReadLe32(header + 4);
     if (archive.inflatedLength == 0) {
         reason = "bad record count 0 (the envelope holds no data)";
         return false;
     }
-    ByteBuffer inflated = unpackEnvelope(archive.envelope);
-    if (inflated.empty()) {
-        reason = "corrupt stream (the data does not inflate)";
+    return input.rewind();
+}
+
+}  // namespace
+
+bool ReadArchive(PackedInput& input, LoadedArchive& archive, std::string& reason) {
+    if (!input.rewind() || !ReadHeader(input, archive, reason)) {
+        if (reason.empty()) reason = "cannot be read";
         return false;
     }
-    return ReadRecords(std::move(inflated), archive.records, reason);
+    return ReadRecords(input, archive.records, reason);
+}
+
+bool ReadArchiveBytes(ByteBuffer envelope, LoadedArchive& archive, std::string& reason) {
+    SpanInput input(ByteSpan{envelope.data(), envelope.size()});
+    archive.packedBytes = envelope.size();
+    return ReadArchive(input, archive, reason);
 }
 
 bool LoadArchiveFile(const Text& path, LoadedArchive& archive, std::string& reason) {
@@ -93,5 +104,11 @@ bool LoadArchiveFile(const Text& path, LoadedArchive& archive, std::string& reas
         reason = "is a folder, not an archive";
         return false;
     }
-    return ReadArchiveBytes(readWholeFile(path), archive, reason);
+    FileInput input(path);
+    archive.packedBytes = input.size();
+    if (input.failed()) {
+        reason = "cannot be read";
+        return false;
+    }
+    return ReadArchive(input, archive, reason);
 }

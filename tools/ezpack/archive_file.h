@@ -1,10 +1,12 @@
 #pragma once
 // Reading a .ez file for the tool: every way it can be wrong is told apart
-// before anything is written.
+// before anything is written. Nothing is held whole: the file is read and
+// inflated through bounded windows.
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "payload/packed_input.h"
 #include "system/text.h"
 
 struct RecordInfo {
@@ -15,7 +17,7 @@ struct RecordInfo {
 };
 
 struct LoadedArchive {
-    ByteBuffer envelope;
+    std::size_t packedBytes = 0;
     std::uint32_t inflatedLength = 0;
     std::vector<RecordInfo> records;
 };
@@ -23,5 +25,8 @@ struct LoadedArchive {
 // False with a one-line reason: missing, not an envelope, bad tag, corrupt
 // stream, bad record count, or a record cut short.
 bool LoadArchiveFile(const Text& path, LoadedArchive& archive, std::string& reason);
-// The same checks on envelope bytes already in memory (kept in archive.envelope).
+// The same checks on envelope bytes already in memory.
 bool ReadArchiveBytes(ByteBuffer envelope, LoadedArchive& archive, std::string& reason);
+// The same checks on any input, read through a bounded window; the input
+// is rewound first and left at its end.
+bool ReadArchive(PackedInput& input, LoadedArchive& archive, std::string& reason);

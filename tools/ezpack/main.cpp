@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <exception>
 #include <new>
 #include <string>
@@ -10,7 +11,11 @@
 
 #include "archive_file.h"
 #include "host_names.h"
+#include "payload/archive_writer.h"
+#include "payload/byte_io.h"
 #include "payload/envelope.h"
+#include "payload/inflate_source.h"
+#include "payload/packed_input.h"
 #include "payload/file_ops.h"
 #include "payload/payload_archive.h"
 #include "process/directory.h"
@@ -71,34 +76,26 @@ int RunPack(const std::vector<std::string>& args, bool) {
     collectFiles(folder, files);
     if (files.empty()) return Fail(kExitBadInput, args[0], "no files to pack");
 
-    PayloadArchive archive;
-    archive.setBaseDirectory(folder);
-    bool terminal = StdoutIsTerminal();
-    unsigned long long total = 0;
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        if (terminal) {
-            std::printf("\r\x1b[K[%zu/%zu] %s", i + 1, files.size(), ForConsole(files[i].substr(folder.size())).c_str());
-            std::fflush(stdout);
-        }
-        archive.addFile(files[i]);
-        const ArchiveEntry& entry = archive.entries.back();
-        if (entry.fileSize < 0 || static_cast<std::size_t>(entry.fileSize) != entry.data.size()) {
-            if (terminal) std::printf("\n");
-            return Fail(kExitBadInput, ConsolePath(files[i]), "cannot be read");
-        }
-        total += entry.data.size();
+    // Names are stored as they are; two that differ only in letter case
+    // would be one file on Windows.
+    std::vector<PackSource> sources;
+    std::unordered_map<Text, Text> seen;
+    for (const Text& file : files) {
+        Text relative = file.substr(folder.size());
+        auto [at, added] = seen.emplace(LowerAscii(relative), relative);
+        if (!added) return Fail(kExitBadInput, ConsolePath(file), "differs only in letter case from " + ForConsole(at->second));
+        sources.push_back({file, relative});
     }
-    if (terminal) std::printf("\r\x1b[K");
-    if (total > kMaxEnvelopeData) return Fail(kExitBadInput, args[0], "more data than one archive can hold (1 GiB)");
-
-    ByteBuffer packed = archive.packArchive();
-    if (packed.empty()) return Fail(kExitIncomplete, args[0], "packing failed (out of memory)");
     Text target = EndsWithEz(out) ? out : out + ".ez";
     Text targetFolder = directoryPart(target);
     if (!targetFolder.empty() && !isDirectory(targetFolder)) EnsureDirectoryPath(targetFolder);
-    if (!writeWholeFile(target, packed)) return Fail(kExitIncomplete, ConsolePath(target), "cannot be written");
-    std::printf("%zu files, %llu bytes, packed to %zu bytes (%d%%): %s\n", archive.entries.size(), total,
-                packed.size(), Percent(packed.size(), total), ConsolePath(target).c_str());
+    PackSummary summary;
+    Text failedPath;
+    if (!PackFilesToEnvelope(sources, target, summary, failedPath, reason)) {
+        return Fail(failedPath == target ? kExitIncomplete : kExitBadInput, ConsolePath(failedPath), reason);
+    }
+    std::printf("%zu files, %llu bytes, packed to %llu bytes (%d%%): %s\n", sources.size(), summary.dataBytes,
+                summary.packedBytes, Percent(summary.packedBytes, summary.dataBytes), ConsolePath(target).c_str());
     return kExitOk;
 }
 
@@ -114,8 +111,7 @@ int RunList(const std::vector<std::string>& args, bool) {
                     ForConsole(record.md5).c_str(), path.c_str());
         total += static_cast<unsigned>(record.dataLength);
     }
-    std::printf("%zu records, %llu bytes, %zu bytes packed\n", archive.records.size(), total,
-                archive.envelope.size());
+    std::printf("%zu records, %llu bytes, %zu bytes packed\n", archive.records.size(), total, archive.packedBytes);
     return kExitOk;
 }
 
@@ -137,6 +133,7 @@ public:
         if (!failed) ++finished_;
     }
     std::size_t Finished() const { return finished_; }
+    std::size_t Seen() const { return states_.size(); }
     // The first path, in archive order, whose last write failed; empty when none did.
     Text FirstUnfinished() const {
         const Text* first = nullptr;
@@ -158,35 +155,57 @@ private:
     std::size_t finished_ = 0;
 };
 
+// The record count at the front of the archive, read through the first window only.
+std::int32_t RecordCountOf(PackedInput& input) {
+    if (!input.rewind()) return 0;
+    ArchiveCursor cursor(std::make_unique<InflateSource>(input));
+    return cursor.readInt32();
+}
+
 int RunExtract(const std::vector<std::string>& args, bool trace) {
-    LoadedArchive archive;
-    int code = kExitOk;
-    if (!Load(args[0], archive, code)) return code;
-    Text target;
+    Text path, target;
+    if (!ArgumentToPath(args[0], path)) return Fail(kExitBadInput, args[0], "name cannot be held in the GBK code page");
     if (!ArgumentToPath(args[1], target)) return Fail(kExitBadInput, args[1], "name cannot be held in the GBK code page");
+    if (!pathExists(path)) return Fail(kExitBadInput, args[0], "missing");
+    if (isDirectory(path)) return Fail(kExitBadInput, args[0], "is a folder, not an archive");
     if (pathExists(target) && !isDirectory(target)) return Fail(kExitBadInput, args[1], "not a folder");
+    // The archive is streamed from the file; the extraction checks the
+    // whole stream before its first write.
+    FileInput input(path);
+    const std::int32_t count = RecordCountOf(input);
+    LoadedArchive archive;
+    std::string reason;
+    if (!RecordCountValid(count)) {
+        ReadArchive(input, archive, reason);
+        return Fail(kExitBadInput, args[0], reason.empty() ? "bad record count " + std::to_string(count) : reason);
+    }
+    const bool targetExisted = isDirectory(target);
     PayloadArchive extractor;
     ExtractionReport report;
     // The trace is always taken: it tells which record could not be written.
-    int result = extractor.extractArchive(archive.envelope, target, Text(), nullptr, nullptr, true,
-                                          [&](const Text& path, const Text& line) {
-                                              report.Add(path, line);
+    int result = extractor.extractArchive(input, target, Text(), nullptr, nullptr, true,
+                                          [&](const Text& full, const Text& line) {
+                                              report.Add(full, line);
                                               if (trace)
                                                   std::printf("%s  %s\n", ForConsole(line).c_str(),
-                                                              ConsolePath(path).c_str());
+                                                              ConsolePath(full).c_str());
                                           });
-    if (result != 1) {
-        std::size_t total = archive.records.size();
-        std::size_t unfinished = total - std::min(report.Finished(), total);
-        // Without a failed write the target folder itself could not be prepared.
-        Text subject = report.FirstUnfinished();
-        if (subject.empty()) subject = target;
-        return Fail(kExitIncomplete, ConsolePath(subject),
-                    "could not be written (" + std::to_string(unfinished) + " of " + std::to_string(total) +
-                        " records unfinished)");
+    if (result == 1) {
+        std::printf("%d records extracted into %s\n", count, ConsolePath(target).c_str());
+        return kExitOk;
     }
-    std::printf("%zu records extracted into %s\n", archive.records.size(), ConsolePath(target).c_str());
-    return kExitOk;
+    if (report.Seen() == 0 && !ReadArchive(input, archive, reason)) {
+        if (!targetExisted) removeFolder(target);  // made for nothing
+        return Fail(kExitBadInput, args[0], reason);
+    }
+    std::size_t total = static_cast<std::size_t>(count);
+    std::size_t unfinished = total - std::min(report.Finished(), total);
+    // Without a failed write the target folder itself could not be prepared.
+    Text subject = report.FirstUnfinished();
+    if (subject.empty()) subject = target;
+    return Fail(kExitIncomplete, ConsolePath(subject),
+                "could not be written (" + std::to_string(unfinished) + " of " + std::to_string(total) +
+                    " records unfinished)");
 }
 
 int RunVerify(const std::vector<std::string>& args, bool) {
@@ -219,10 +238,24 @@ int RunContainer(const std::vector<std::string>& args, bool) {
     LoadedArchive archive;
     int code = kExitOk;
     if (!Load(args[0], archive, code)) return code;
-    Text out;
+    Text in, out;
+    ArgumentToPath(args[0], in);
     if (!ArgumentToPath(args[1], out)) return Fail(kExitBadInput, args[1], "name cannot be held in the GBK code page");
-    ByteBuffer container = MakeContainer(archive.envelope);
-    if (container.empty() || !writeWholeFile(out, container)) return Fail(kExitIncomplete, args[1], "cannot be written");
+    if (archive.packedBytes > 0xFFFFFFFFull) return Fail(kExitBadInput, args[0], "too large for a container");
+    // Dimension count 1, the byte length, then the envelope copied in chunks.
+    std::uint8_t header[8];
+    WriteLe32(header, 1);
+    WriteLe32(header + 4, static_cast<std::uint32_t>(archive.packedBytes));
+    FileInput input(in);
+    FileHandle file = openFile(out, 4, 4, kAttributeNormal);
+    bool ok = file.valid() && writeExactly(file, header, sizeof header);
+    ByteBuffer chunk(kFileChunkSize);
+    for (std::size_t copied = 0; ok && copied < archive.packedBytes;) {
+        const std::size_t got = input.read(chunk.data(), chunk.size());
+        ok = got > 0 && writeExactly(file, chunk.data(), got);
+        copied += got;
+    }
+    if (!ok) return Fail(kExitIncomplete, args[1], "cannot be written");
     return kExitOk;
 }
 

@@ -1,0 +1,318 @@
+#include "payload/extraction.h"
+
+#include <thread>
+#include <unordered_set>
+#include <vector>
+
+#include "payload/archive_format.h"
+#include "payload/archive_path.h"
+#include "payload/bounded_queue.h"
+#include "payload/file_ops.h"
+#include "payload/inflate_source.h"
+#include "process/directory.h"
+
+namespace {
+
+constexpr int kMaxPasses = 5;
+// Data moves between the threads in chunks; the queue bounds how far the
+// inflating side runs ahead (about 4 MB).
+constexpr std::size_t kChunkBytes = 1 << 18;
+constexpr std::size_t kQueueDepth = 16;
+
+struct StreamItem {
+    enum class Kind { Count, Header, Data, End, Broken };
+    Kind kind = Kind::Broken;
+    std::int32_t number = 0;  // the record count, or the record's number
+    RecordHeader header;
+    ByteBuffer bytes;
+};
+
+using StreamQueue = BoundedQueue<StreamItem>;
+
+StreamItem Item(StreamItem::Kind kind, std::int32_t number = 0) {
+    StreamItem item;
+    item.kind = kind;
+    item.number = number;
+    return item;
+}
+
+// Sends a record's data in chunks, as far as the stream holds it.
+bool SendData(ArchiveCursor& cursor, std::int32_t length, StreamQueue& queue) {
+    for (std::int32_t left = length; left > 0;) {
+        const std::int32_t want = std::min<std::int32_t>(left, static_cast<std::int32_t>(kChunkBytes));
+        StreamItem item = Item(StreamItem::Kind::Data);
+        item.bytes = cursor.takeBytes(want);
+        if (cursor.failed()) return false;
+        const bool short_ = item.bytes.size() < static_cast<std::size_t>(want);
+        if (!item.bytes.empty() && !queue.push(std::move(item))) return false;
+        if (short_) break;
+        left -= want;
+    }
+    return true;
+}
+
+// One pass of the inflating side. Records finished in earlier passes are
+// parsed and inflated past; their data is not sent. A survey sends no data
+// at all and inflates the stream to its very end, so it also checks it.
+void Produce(PackedInput& input, const std::vector<char>& finished, bool survey, StreamQueue& queue) {
+    try {
+        auto owned = input.rewind() ? std::make_unique<InflateSource>(input) : nullptr;
+        if (!owned) return (void)queue.push(Item(StreamItem::Kind::Broken));
+        InflateSource& source = *owned;
+        ArchiveCursor cursor(std::move(owned));
+        const std::int32_t count = cursor.readInt32();
+        if (!queue.push(Item(StreamItem::Kind::Count, count)) || !RecordCountValid(count)) return;
+        for (std::int32_t i = 1; i <= count; ++i) {
+            StreamItem header = Item(StreamItem::Kind::Header, i);
+            header.header = cursor.readHeader();
+            const std::int32_t length = header.header.dataLength;
+            if (cursor.failed() || !queue.push(std::move(header))) break;
+            if (survey || (static_cast<std::size_t>(i) < finished.size() && finished[i])) {
+                cursor.drop(length);
+            } else if (!SendData(cursor, length, queue)) {
+                break;
+            }
+            if (!queue.push(Item(StreamItem::Kind::End, i))) return;
+        }
+        while (survey && !source.ended() && !source.failed()) source.skip(kChunkBytes);
+        if (cursor.failed() || source.failed() || (survey && !source.ended()))
+            queue.push(Item(StreamItem::Kind::Broken));
+    } catch (...) {
+        queue.push(Item(StreamItem::Kind::Broken));
+    }
+}
+
+// Runs the inflating side for one pass; joined whatever way the pass ends.
+class ProducerThread {
+public:
+    ProducerThread(PackedInput& input, const std::vector<char>& finished, bool survey, StreamQueue& queue)
+        : queue_(queue), thread_([&input, &finished, survey, &queue] {
+              Produce(input, finished, survey, queue);
+              queue.close();
+          }) {}
+    ~ProducerThread() {
+        queue_.close();
+        thread_.join();
+    }
+    ProducerThread(const ProducerThread&) = delete;
+    ProducerThread& operator=(const ProducerThread&) = delete;
+
+private:
+    StreamQueue& queue_;
+    std::thread thread_;
+};
+
+bool SameDigest(const Text& a, const Text& b) { return LowerAscii(a) == LowerAscii(b); }
+
+// What the survey found at each record's path before anything was written,
+// so the first pass need not hash the files again.
+struct FoundFiles {
+    std::vector<char> state;  // by record number: 0 not looked at, 1 missing, 2 present
+    std::vector<Text> digest;
+};
+
+Text PathKey(const Text& fullPath) { return LowerAscii(ForwardToBackslashes(fullPath)); }
+
+// The file side of one changed record: written chunk by chunk as the data
+// arrives, then read back and checked against the record's digest.
+class RecordWriter {
+public:
+    RecordWriter(const Text& fullPath, Text& line) : path_(fullPath), line_(line) {
+        line_ += "，文件有变化，需要写入";
+        file_ = openFile(path_, 4, 4, kAttributeNormal);
+        if (file_.valid()) return;
+        // Refused (read-only, locked, a folder in the way): clear it and try once more.
+        deleted_ = true;
+        line_ += "，写入失败，尝试删除重写";
+        setAttributes(path_, kAttributeArchive);
+        if (!deletePath(path_)) forceRemove(path_);
+        file_ = openFile(path_, 4, 4, kAttributeNormal);
+    }
+
+    void write(const ByteBuffer& bytes) {
+        if (!file_.valid() || writeExactly(file_, bytes.data(), bytes.size())) return;
+        // The bytes written so far are gone from the stream: the next pass writes the file anew.
+        file_ = FileHandle();
+        broken_ = deleted_ = true;
+        deletePath(path_);
+    }
+
+    // Whether anything may have been removed besides the file itself.
+    bool deletedSomething() const { return deleted_; }
+
+    bool finish(const RecordHeader& record) {
+        const bool opened = file_.valid();
+        file_ = FileHandle();
+        bool written = opened && !broken_ && SameDigest(md5OfFile(path_), record.md5);
+        if (written) setAttributes(path_, static_cast<std::uint32_t>(record.attributes));
+        line_ += written ? "，写入成功。" : "，写入失败！！！";
+        return written;
+    }
+
+private:
+    Text path_;
+    Text& line_;
+    FileHandle file_;
+    bool broken_ = false;
+    bool deleted_ = false;
+};
+
+// The file side of one pass, fed from the queue on the calling thread.
+class PassConsumer {
+public:
+    PassConsumer(const Text& target, const ExtractOutputs& out, std::vector<char>& finished, std::size_t& done,
+                 const FoundFiles* found)
+        : target_(target), out_(out), finished_(finished), done_(done), found_(found) {}
+
+    // 1 or 0 when the call must end now, -1 when the pass ran to its end.
+    int run(StreamQueue& queue) {
+        StreamItem item;
+        while (queue.pop(item)) {
+            switch (item.kind) {
+            case StreamItem::Kind::Count:
+                if (!RecordCountValid(item.number)) return 0;
+                count_ = item.number;
+                if (finished_.empty()) finished_.assign(static_cast<std::size_t>(count_) + 1, 0);
+                break;
+            case StreamItem::Kind::Header:
+                if (!begin(item.number, item.header)) return 0;
+                break;
+            case StreamItem::Kind::Data:
+                if (writer_) writer_->write(item.bytes);
+                break;
+            case StreamItem::Kind::End:
+                end();
+                break;
+            case StreamItem::Kind::Broken: return 0;
+            }
+        }
+        return count_ > 0 ? -1 : 0;
+    }
+
+    std::int32_t count() const { return count_; }
+
+private:
+    // False when the target cannot be made.
+    bool begin(std::int32_t number, RecordHeader& record) {
+        number_ = number;
+        record_ = std::move(record);
+        fullPath_ = target_ + record_.path;
+        line_ = out_.trace ? "文件MD5：" + record_.md5 : Text();
+        writer_.reset();
+        if (out_.pathList) {
+            out_.pathList->push_back(fullPath_);
+            if (out_.md5List) out_.md5List->push_back(record_.md5);
+        }
+        skipped_ = finished_[number] != 0;
+        if (skipped_) return true;
+        if (!IsSafeArchivePath(record_.path)) {
+            line_ += "，无效文件，跳过。";
+            finish(true);
+            return true;
+        }
+        const Text folder = directoryPart(fullPath_);
+        if (!isDirectory(folder)) EnsureDirectoryPath(folder);
+        if (!isDirectory(target_)) found_ = nullptr;  // it may be cleared and made anew
+        if (!PrepareFolder(target_)) return false;
+        if (Unchanged()) {
+            line_ += "，文件无变化，跳过。";
+            finish(true);
+            return true;
+        }
+        if (found_) written_.insert(PathKey(fullPath_));
+        writer_ = std::make_unique<RecordWriter>(fullPath_, line_);
+        return true;
+    }
+
+    // The survey's finding stands while nothing it looked at can have changed.
+    bool Unchanged() const {
+        const bool known = found_ && found_->state[number_] != 0 && written_.count(PathKey(fullPath_)) == 0;
+        if (!known) return pathExists(fullPath_) && SameDigest(md5OfFile(fullPath_), record_.md5);
+        return found_->state[number_] == 2 && SameDigest(found_->digest[number_], record_.md5);
+    }
+
+    void end() {
+        if (writer_) {
+            if (writer_->deletedSomething()) found_ = nullptr;
+            const bool written = writer_->finish(record_);
+            writer_.reset();
+            finish(written);
+        }
+    }
+
+    // Marks the record and reports it; called once per record not skipped.
+    void finish(bool finished) {
+        if (finished) {
+            finished_[number_] = 1;
+            ++done_;
+        }
+        if (out_.trace && out_.traceSink) out_.traceSink(fullPath_, line_);
+    }
+
+    const Text& target_;
+    const ExtractOutputs& out_;
+    std::vector<char>& finished_;
+    std::size_t& done_;
+    std::int32_t count_ = 0;
+    std::int32_t number_ = 0;
+    RecordHeader record_;
+    Text fullPath_, line_;
+    std::unique_ptr<RecordWriter> writer_;
+    bool skipped_ = false;
+    const FoundFiles* found_;
+    std::unordered_set<Text> written_;  // paths written in this pass
+};
+
+// Inflates the stream once to its end, sending only the records' headers:
+// meanwhile the calling thread digests what already lies at each path.
+// False when the stream is damaged or the record count is wrong.
+bool Survey(PackedInput& input, const Text& target, FoundFiles& found) {
+    const std::vector<char> none;
+    StreamQueue queue(kQueueDepth);
+    ProducerThread producer(input, none, true, queue);
+    StreamItem item;
+    bool counted = false;
+    while (queue.pop(item)) {
+        if (item.kind == StreamItem::Kind::Broken) return false;
+        if (item.kind == StreamItem::Kind::Count) {
+            if (!RecordCountValid(item.number)) return false;
+            counted = true;
+            found.state.assign(static_cast<std::size_t>(item.number) + 1, 0);
+            found.digest.assign(static_cast<std::size_t>(item.number) + 1, Text());
+        }
+        if (item.kind != StreamItem::Kind::Header || !IsSafeArchivePath(item.header.path)) continue;
+        const Text fullPath = target + item.header.path;
+        const bool present = pathExists(fullPath);
+        found.state[item.number] = present ? 2 : 1;
+        if (present) found.digest[item.number] = md5OfFile(fullPath);
+    }
+    return counted;
+}
+
+}  // namespace
+
+bool PrepareFolder(const Text& folder) {
+    if (isDirectory(folder) || EnsureDirectoryPath(folder)) return true;
+    removeDirectoryTree(folder);
+    return EnsureDirectoryPath(folder);
+}
+
+int ExtractPasses(PackedInput& input, const Text& target, const ExtractOutputs& out, bool streamChecked) {
+    FoundFiles found;
+    if (!streamChecked && !Survey(input, target, found)) return 0;
+    std::vector<char> finished;  // by record number; only the calling thread writes it
+    std::size_t done = 0;
+    for (int pass = 0; pass < kMaxPasses; ++pass) {
+        const std::vector<char> earlier = finished;  // what the inflating side may skip
+        StreamQueue queue(kQueueDepth);
+        PassConsumer consumer(target, out, finished, done, pass == 0 && !found.state.empty() ? &found : nullptr);
+        int result;
+        {
+            ProducerThread producer(input, earlier, false, queue);
+            result = consumer.run(queue);
+        }
+        if (result >= 0) return result;
+        if (done == static_cast<std::size_t>(consumer.count())) return 1;
+    }
+    return 0;
+}

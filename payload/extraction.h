@@ -1,0 +1,27 @@
+#pragma once
+// The extraction passes behind PayloadArchive::extractArchive. One thread
+// inflates and parses the archive; the calling thread does all file work
+// (change detection, writing, read-back), fed through a bounded queue.
+#include <functional>
+
+#include "payload/packed_input.h"
+#include "system/text.h"
+
+// Receives the full path and the trace line of each record handled.
+using TraceSink = std::function<void(const Text& fullPath, const Text& line)>;
+
+struct ExtractOutputs {
+    TextList* pathList = nullptr;
+    TextList* md5List = nullptr;  // filled only with pathList
+    bool trace = false;
+    TraceSink traceSink;
+};
+
+// The target ends with "\" and has been created if it could be. 1 when
+// every record is finished, 0 otherwise. Unless the caller already knows
+// the stream unpacks, it is inflated once first, so a damaged stream
+// writes nothing.
+int ExtractPasses(PackedInput& input, const Text& target, const ExtractOutputs& out, bool streamChecked);
+
+// Creates the folder; when that fails, clears whatever is there and tries once more.
+bool PrepareFolder(const Text& folder);
