@@ -1,5 +1,6 @@
 #include "payload/extraction.h"
 
+#include <cstdint>
 #include <thread>
 #include <unordered_set>
 #include <vector>
@@ -51,28 +52,43 @@ bool SendData(ArchiveCursor& cursor, std::int32_t length, StreamQueue& queue) {
     return true;
 }
 
-// One pass of the inflating side. Records finished in earlier passes are
+// Which records one run of the inflating side covers. Records before
+// `first` are parsed and inflated past without anything being sent; the
+// run stops after `last`. When the calling side already holds the header
+// of `first`, only its data is sent.
+struct RecordRange {
+    std::int32_t first = 1;
+    std::int32_t last = INT32_MAX;
+    bool firstHeaderHeld = false;
+};
+
+// One run of the inflating side. Records finished in earlier passes are
 // parsed and inflated past; their data is not sent. A survey sends no data
 // at all and inflates the stream to its very end, so it also checks it.
-void Produce(PackedInput& input, const std::vector<char>& finished, bool survey, StreamQueue& queue) {
+void Produce(PackedInput& input, const std::vector<char>& finished, bool survey, RecordRange range,
+             StreamQueue& queue) {
     try {
         auto owned = input.rewind() ? std::make_unique<InflateSource>(input) : nullptr;
         if (!owned) return (void)queue.push(Item(StreamItem::Kind::Broken));
         InflateSource& source = *owned;
         ArchiveCursor cursor(std::move(owned));
         const std::int32_t count = cursor.readInt32();
-        if (!queue.push(Item(StreamItem::Kind::Count, count)) || !RecordCountValid(count)) return;
-        for (std::int32_t i = 1; i <= count; ++i) {
+        if (range.first <= 1 && !queue.push(Item(StreamItem::Kind::Count, count))) return;
+        if (!RecordCountValid(count)) return;
+        for (std::int32_t i = 1; i <= count && i <= range.last; ++i) {
+            const bool quiet = i < range.first;
             StreamItem header = Item(StreamItem::Kind::Header, i);
             header.header = cursor.readHeader();
             const std::int32_t length = header.header.dataLength;
-            if (cursor.failed() || !queue.push(std::move(header))) break;
-            if (survey || (static_cast<std::size_t>(i) < finished.size() && finished[i])) {
+            if (cursor.failed()) break;
+            const bool headerHeld = quiet || (i == range.first && range.firstHeaderHeld);
+            if (!headerHeld && !queue.push(std::move(header))) return;
+            if (quiet || survey || (static_cast<std::size_t>(i) < finished.size() && finished[i])) {
                 cursor.drop(length);
             } else if (!SendData(cursor, length, queue)) {
                 break;
             }
-            if (!queue.push(Item(StreamItem::Kind::End, i))) return;
+            if (!quiet && !queue.push(Item(StreamItem::Kind::End, i))) return;
         }
         while (survey && !source.ended() && !source.failed()) source.skip(kChunkBytes);
         if (cursor.failed() || source.failed() || (survey && !source.ended()))
@@ -85,9 +101,10 @@ void Produce(PackedInput& input, const std::vector<char>& finished, bool survey,
 // Runs the inflating side for one pass; joined whatever way the pass ends.
 class ProducerThread {
 public:
-    ProducerThread(PackedInput& input, const std::vector<char>& finished, bool survey, StreamQueue& queue)
-        : queue_(queue), thread_([&input, &finished, survey, &queue] {
-              Produce(input, finished, survey, queue);
+    ProducerThread(PackedInput& input, const std::vector<char>& finished, bool survey, RecordRange range,
+                   StreamQueue& queue)
+        : queue_(queue), thread_([&input, &finished, survey, range, &queue] {
+              Produce(input, finished, survey, range, queue);
               queue.close();
           }) {}
     ~ProducerThread() {
@@ -109,7 +126,15 @@ bool SameDigest(const Text& a, const Text& b) { return LowerAscii(a) == LowerAsc
 struct FoundFiles {
     std::vector<char> state;  // by record number: 0 not looked at, 1 missing, 2 present
     std::vector<Text> digest;
+    // The records' headers, kept while they fit the budget, so records
+    // found unchanged need not be inflated again in the first pass.
+    std::vector<RecordHeader> headers;
+    bool headersKept = false;
+    std::int32_t lastChanged = 0;  // the last record that may need its data
 };
+
+// What the kept headers of a survey may cost.
+constexpr std::size_t kHeaderBudget = 4u << 20;
 
 Text PathKey(const Text& fullPath) { return LowerAscii(ForwardToBackslashes(fullPath)); }
 
@@ -191,6 +216,18 @@ public:
 
     std::int32_t count() const { return count_; }
 
+    // Goes on from record `from` with headers the survey kept. Returns the
+    // first record that needs its data (its header already taken), or
+    // count + 1; 0 when the call must end now.
+    std::int32_t replay(const std::vector<RecordHeader>& headers, std::int32_t from) {
+        for (std::int32_t i = from; i <= count_; ++i) {
+            RecordHeader header = headers[static_cast<std::size_t>(i)];
+            if (!begin(i, header)) return 0;
+            if (writer_) return i;
+        }
+        return count_ + 1;
+    }
+
 private:
     // False when the target cannot be made.
     bool begin(std::int32_t number, RecordHeader& record) {
@@ -269,9 +306,10 @@ private:
 bool Survey(PackedInput& input, const Text& target, FoundFiles& found) {
     const std::vector<char> none;
     StreamQueue queue(kQueueDepth);
-    ProducerThread producer(input, none, true, queue);
+    ProducerThread producer(input, none, true, RecordRange(), queue);
     StreamItem item;
     bool counted = false;
+    std::size_t kept = 0;
     while (queue.pop(item)) {
         if (item.kind == StreamItem::Kind::Broken) return false;
         if (item.kind == StreamItem::Kind::Count) {
@@ -279,14 +317,47 @@ bool Survey(PackedInput& input, const Text& target, FoundFiles& found) {
             counted = true;
             found.state.assign(static_cast<std::size_t>(item.number) + 1, 0);
             found.digest.assign(static_cast<std::size_t>(item.number) + 1, Text());
+            found.headersKept = true;
         }
-        if (item.kind != StreamItem::Kind::Header || !IsSafeArchivePath(item.header.path)) continue;
-        const Text fullPath = target + item.header.path;
+        if (item.kind != StreamItem::Kind::Header) continue;
+        RecordHeader& header = item.header;
+        kept += sizeof(RecordHeader) + header.path.size() + header.md5.size();
+        found.headersKept = found.headersKept && kept <= kHeaderBudget;
+        if (found.headersKept) {
+            found.headers.resize(static_cast<std::size_t>(item.number));
+            found.headers.push_back(header);
+        } else {
+            found.headers = std::vector<RecordHeader>();
+        }
+        if (!IsSafeArchivePath(header.path)) continue;
+        const Text fullPath = target + header.path;
         const bool present = pathExists(fullPath);
         found.state[item.number] = present ? 2 : 1;
         if (present) found.digest[item.number] = md5OfFile(fullPath);
+        if (!present || !SameDigest(found.digest[item.number], header.md5)) found.lastChanged = item.number;
     }
     return counted;
+}
+
+// One pass. With the survey's headers, the stream is inflated only up to
+// the last record the survey found changed; the rest is handled from the
+// headers, and streaming resumes wherever a record still needs its data.
+int RunPass(PackedInput& input, const std::vector<char>& earlier, PassConsumer& consumer, const FoundFiles* replay) {
+    RecordRange range;
+    if (replay) range.last = replay->lastChanged;
+    for (;;) {
+        int result;
+        {
+            StreamQueue queue(kQueueDepth);
+            ProducerThread producer(input, earlier, false, range, queue);
+            result = consumer.run(queue);
+        }
+        if (result >= 0 || !replay || range.last == INT32_MAX) return result;
+        const std::int32_t next = consumer.replay(replay->headers, range.last + 1);
+        if (next == 0) return 0;
+        if (next > consumer.count()) return -1;
+        range = RecordRange{next, INT32_MAX, true};
+    }
 }
 
 }  // namespace
@@ -304,13 +375,9 @@ int ExtractPasses(PackedInput& input, const Text& target, const ExtractOutputs& 
     std::size_t done = 0;
     for (int pass = 0; pass < kMaxPasses; ++pass) {
         const std::vector<char> earlier = finished;  // what the inflating side may skip
-        StreamQueue queue(kQueueDepth);
-        PassConsumer consumer(target, out, finished, done, pass == 0 && !found.state.empty() ? &found : nullptr);
-        int result;
-        {
-            ProducerThread producer(input, earlier, false, queue);
-            result = consumer.run(queue);
-        }
+        const FoundFiles* survey = pass == 0 && !found.state.empty() ? &found : nullptr;
+        PassConsumer consumer(target, out, finished, done, survey);
+        const int result = RunPass(input, earlier, consumer, survey && survey->headersKept ? survey : nullptr);
         if (result >= 0) return result;
         if (done == static_cast<std::size_t>(consumer.count())) return 1;
     }
