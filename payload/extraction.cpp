@@ -10,6 +10,7 @@
 #include "payload/bounded_queue.h"
 #include "payload/file_ops.h"
 #include "payload/inflate_source.h"
+#include "payload/md5.h"
 #include "process/directory.h"
 
 namespace {
@@ -139,7 +140,9 @@ constexpr std::size_t kHeaderBudget = 4u << 20;
 Text PathKey(const Text& fullPath) { return LowerAscii(ForwardToBackslashes(fullPath)); }
 
 // The file side of one changed record: written chunk by chunk as the data
-// arrives, then read back and checked against the record's digest.
+// arrives, each chunk read back from the file at once and hashed, and the
+// whole checked against the record's digest. Reading back as it goes keeps
+// the inflating side busy instead of waiting while a large file is hashed.
 class RecordWriter {
 public:
     RecordWriter(const Text& fullPath, Text& line) : path_(fullPath), line_(line) {
@@ -155,7 +158,14 @@ public:
     }
 
     void write(const ByteBuffer& bytes) {
-        if (!file_.valid() || writeExactly(file_, bytes.data(), bytes.size())) return;
+        if (!file_.valid()) return;
+        readBack_.resize(bytes.size());
+        if (writeExactly(file_, bytes.data(), bytes.size()) &&
+            readExactlyAt(file_, written_, readBack_.data(), readBack_.size())) {
+            digest_.update(readBack_.data(), readBack_.size());
+            written_ += bytes.size();
+            return;
+        }
         // The bytes written so far are gone from the stream: the next pass writes the file anew.
         file_ = FileHandle();
         broken_ = deleted_ = true;
@@ -167,8 +177,10 @@ public:
 
     bool finish(const RecordHeader& record) {
         const bool opened = file_.valid();
+        std::size_t size = 0;
+        const bool whole = opened && openFileSize(file_, size) && size == written_;
         file_ = FileHandle();
-        bool written = opened && !broken_ && SameDigest(md5OfFile(path_), record.md5);
+        bool written = whole && !broken_ && SameDigest(digest_.finish(), record.md5);
         if (written) setAttributes(path_, static_cast<std::uint32_t>(record.attributes));
         line_ += written ? "，写入成功。" : "，写入失败！！！";
         return written;
@@ -178,6 +190,9 @@ private:
     Text path_;
     Text& line_;
     FileHandle file_;
+    Md5 digest_;  // of the bytes read back
+    ByteBuffer readBack_;
+    std::uint64_t written_ = 0;
     bool broken_ = false;
     bool deleted_ = false;
 };

@@ -54,6 +54,10 @@ bool openFileSize(const FileHandle& file, std::size_t& size);
 // between them; false when a read fails or makes no progress.
 bool readExactly(const FileHandle& file, std::uint8_t* into, std::size_t length);
 
+// Reads exactly length bytes from offset on, leaving the position after
+// them; false when the position cannot be set or the read falls short.
+bool readExactlyAt(const FileHandle& file, std::uint64_t offset, std::uint8_t* into, std::size_t length);
+
 // Writes every byte, dispatching pending messages between chunks; false
 // when a write fails or makes no progress.
 bool writeExactly(const FileHandle& file, const std::uint8_t* data, std::size_t length);

@@ -111,6 +111,11 @@ bool readExactly(const FileHandle& file, std::uint8_t* into, std::size_t length)
     return true;
 }
 
+bool readExactlyAt(const FileHandle& file, std::uint64_t offset, std::uint8_t* into, std::size_t length) {
+    return lseek(Fd(file), static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset) &&
+           readExactly(file, into, length);
+}
+
 bool openFileSize(const FileHandle& file, std::size_t& size) {
     struct stat st;
     if (fstat(Fd(file), &st) != 0 || st.st_size < 0) return false;

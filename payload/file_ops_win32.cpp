@@ -123,6 +123,12 @@ bool readExactly(const FileHandle& file, std::uint8_t* into, std::size_t length)
     return true;
 }
 
+bool readExactlyAt(const FileHandle& file, std::uint64_t offset, std::uint8_t* into, std::size_t length) {
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    return SetFilePointerEx(Native(file), at, nullptr, FILE_BEGIN) && readExactly(file, into, length);
+}
+
 bool openFileSize(const FileHandle& file, std::size_t& size) {
     LARGE_INTEGER large;
     if (!GetFileSizeEx(Native(file), &large) || large.QuadPart < 0) return false;

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Side-by-side extraction benchmark under Wine: ezpack.exe extract (the
-# installer's own extraction) against an installer of the same files built
-# by makensis with the zlib compressor, installed silently. Runs alternate
-# between the two; medians and their ratio are printed.
+# Side-by-side extraction benchmark under Wine: our extraction against an
+# installer of the same files built by makensis with the zlib compressor,
+# installed silently. Ours runs two ways: ezpack.exe extract, which checks
+# the stream first, and the installer's way (ezbench.exe install), whose
+# check runs behind the agreement page and is timed apart. Runs alternate;
+# medians, their ratio and each pair's ratio are printed, then peak memory.
 #
 #   tools/bench/peer.sh [RUNS] [TOTAL_BYTES]
 # Needs the native and win32 builds (scripts/build.sh) and Debian's nsis.
@@ -16,7 +18,9 @@ source "$root/scripts/wine-session.sh"
 wine_session_start "$root"
 trap wine_session_end EXIT
 drive="$WINEPREFIX/drive_c"
-work="$drive/peerbench"
+name="peerbench-$total"
+win="C:\\$name"
+work="$drive/$name"
 mkdir -p "$work"
 
 # The synthetic tree of the shipped shape, packed both ways.
@@ -29,7 +33,7 @@ Unicode true
 SetCompressor zlib
 RequestExecutionLevel user
 OutFile "$work/peer.exe"
-InstallDir "C:\\peerbench\\nsis"
+InstallDir "$win\\nsis"
 Page instfiles
 Section
   SetOutPath "\$INSTDIR"
@@ -38,38 +42,73 @@ SectionEnd
 NSI
 [ -f "$work/peer.exe" ] || makensis -V1 "$work/peer.nsi" >/dev/null
 
-ezpack_exe="$root/build/win32/tools/ezpack/ezpack.exe"
-cp "$ezpack_exe" "$work/ezpack.exe"
-timed() {  # prints seconds of one Wine run
-  local start end
-  start=$(date +%s.%N)
-  "${WINE_LOCALE[@]}" wine "$@" >/dev/null 2>&1 </dev/null
-  end=$(date +%s.%N)
-  echo "$end - $start" | bc
+cp "$root/build/win32/tools/ezpack/ezpack.exe" "$root/build/win32/tools/bench/ezbench.exe" "$work/"
+now() { date +%s.%N; }
+run_wine() { "${WINE_LOCALE[@]}" wine "$@" 2>/dev/null </dev/null; }
+# Whole-process wall seconds of one Wine run.
+timed() {
+  local start
+  start=$(now)
+  run_wine "$@" >/dev/null
+  echo "$(now) - $start" | bc
+}
+# The installer's way: the process's wall seconds less its check pass,
+# which the installer runs behind the agreement page.
+timed_installer() {
+  local start out end check
+  start=$(now)
+  out=$(run_wine "$win\\ezbench.exe" install "$win")
+  end=$(now)
+  check=$(sed -n 's/^check pass: ok, \([0-9.]*\) s.*/\1/p' <<<"$out")
+  grep -q '^extraction after the check: result 1' <<<"$out" || { echo "peer.sh: $out" >&2; exit 1; }
+  echo "$end - $start - $check" | bc
 }
 median() { sort -n | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR+1)/2] : (a[NR/2] + a[NR/2+1]) / 2}'; }
 
-: >"$work/ours-fresh" ; : >"$work/peer-fresh" ; : >"$work/ours-again" ; : >"$work/peer-again"
+for f in tool-fresh tool-again inst-fresh inst-again peer-fresh peer-again; do : >"$work/$f"; done
 for i in $(seq "$runs"); do
-  rm -rf "$work/ours" "$work/nsis"; sync
-  timed 'C:\peerbench\ezpack.exe' extract 'C:\peerbench\payload.ez' 'C:\peerbench\ours' >>"$work/ours-fresh"
-  timed 'C:\peerbench\peer.exe' /S '/D=C:\peerbench\nsis' >>"$work/peer-fresh"
-  timed 'C:\peerbench\ezpack.exe' extract 'C:\peerbench\payload.ez' 'C:\peerbench\ours' >>"$work/ours-again"
-  timed 'C:\peerbench\peer.exe' /S '/D=C:\peerbench\nsis' >>"$work/peer-again"
+  rm -rf "$work/ours" "$work/dst" "$work/nsis"; sync
+  timed "$win\\ezpack.exe" extract "$win\\payload.ez" "$win\\ours" >>"$work/tool-fresh"
+  timed_installer >>"$work/inst-fresh"
+  timed "$win\\peer.exe" /S "/D=$win\\nsis" >>"$work/peer-fresh"
+  timed "$win\\ezpack.exe" extract "$win\\payload.ez" "$win\\ours" >>"$work/tool-again"
+  timed_installer >>"$work/inst-again"
+  timed "$win\\peer.exe" /S "/D=$win\\nsis" >>"$work/peer-again"
 done
-# Both must have produced the same tree.
-diff -r "$work/src" "$work/ours" >/dev/null && diff -r "$work/src" "$work/nsis" >/dev/null ||
-  { echo "peer.sh: an extraction differs from the source tree" >&2; exit 1; }
+# Every extraction must have produced the source tree.
+for d in ours dst nsis; do
+  diff -r "$work/src" "$work/$d" >/dev/null || { echo "peer.sh: $d differs from the source tree" >&2; exit 1; }
+done
 
+# Medians, their ratio, and the ratio of each alternating pair.
 report() {
-  local ours peer
-  ours=$(median <"$work/ours-$1")
-  peer=$(median <"$work/peer-$1")
-  printf '%-22s ours %6.2f s   nsis %6.2f s   ratio %.2f   (%d runs each)\n' "$2" "$ours" "$peer" \
-    "$(echo "$ours / $peer" | bc -l)" "$runs"
+  local ours peer pairs
+  ours=$(median <"$work/$1")
+  peer=$(median <"$work/peer-$2")
+  pairs=$(paste -d' ' "$work/$1" "$work/peer-$2" | awk '{printf "%s%.2f", (NR > 1 ? " " : ""), $1 / $2}')
+  printf '%-44s ours %5.2f s  nsis %5.2f s  ratio %.2f  pairs: %s\n' "$3" "$ours" "$peer" \
+    "$(echo "$ours / $peer" | bc -l)" "$pairs"
 }
-report fresh "fresh install"
-report again "over an identical one"
-# Peak resident memory of one extraction over the identical tree.
-peak=$( { /usr/bin/time -f '%M' "${WINE_LOCALE[@]}" wine 'C:\peerbench\ezpack.exe' extract 'C:\peerbench\payload.ez' 'C:\peerbench\ours' >/dev/null 2>/dev/null; } 2>&1 | tail -n 1)
-echo "ezpack.exe extract peak resident: $((peak / 1024)) MB"
+echo "$total bytes, $runs alternating runs each, Wine wall seconds"
+report tool-fresh fresh "fresh, ezpack.exe extract (check included)"
+report inst-fresh fresh "fresh, the installer's way (check aside)"
+report tool-again again "unchanged, ezpack.exe extract (check incl.)"
+report inst-again again "unchanged, the installer's way (check aside)"
+
+# Peak resident set of ezpack.exe extract (fresh), sampled from /proc.
+rm -rf "$work/ours"
+run_wine "$win\\ezpack.exe" extract "$win\\payload.ez" "$win\\ours" >/dev/null &
+launcher=$!
+hwm=0
+while kill -0 "$launcher" 2>/dev/null; do
+  for pid in $(pgrep -f 'ezpack.exe extract' || true); do
+    kb=$(awk '/^VmHWM/ {print $2}' "/proc/$pid/status" 2>/dev/null || true)
+    [ -n "$kb" ] && [ "$kb" -gt "$hwm" ] && hwm=$kb
+  done
+  sleep 0.01
+done
+wait "$launcher"
+echo "ezpack.exe extract peak resident: $((hwm / 1024)) MB"
+# The installer's way, fresh, as the process itself reports its peak.
+rm -rf "$work/dst"
+run_wine "$win\\ezbench.exe" install "$win" | sed 's/^/installer way: /'
