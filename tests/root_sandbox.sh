@@ -57,8 +57,10 @@ wine_sandbox() {
     exit 77
   fi
   rm -rf "$scratch" && mkdir -p "$scratch" && markers "$scratch" || exit 1
+  # Expanded now: the function's variables are gone when the trap runs.
+  trap "rm -f '$devices/$letter:'; rm -rf '$scratch'" EXIT
+  trap 'exit 143' TERM INT HUP
   ln -s "$scratch" "$devices/$letter:" || exit 1
-  trap 'rm -f "$devices/$letter:"; rm -rf "$scratch"' EXIT
   VANTEL_ROOT_SANDBOX=${letter^^} "$@"
 }
 
