@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 #include "app/installer_window.h"
 #include "app/payload_check.h"
 #include "app/program.h"
@@ -40,10 +42,11 @@ constexpr StepTexts kFailedStep{"安装失败", "部分文件未能写入，请�
 const char kFailedHeadline[] = "安装未完成";
 
 void ShowStep(int page, const StepTexts& texts) {
+    // The texts first: whoever sees the page sees its texts too.
     InstallerWindow& window = Wizard();
-    window.SetPage(page);
     window.SetStatusPart(0, texts.status0);
     window.SetStatusPart(1, texts.status1);
+    window.SetPage(page);
 }
 
 Text DefaultInstallDir() { return SpecialFolderPath(kCsidlProgramFiles) + "\\VantelPA"; }
@@ -53,7 +56,7 @@ constexpr LPTHREAD_START_ROUTINE InstallSequenceThread = GuardedRoutine<InstallS
 
 HANDLE LaunchQuietly(const Text& file) {
     LaunchRecord record;
-    return ShellLaunch(file, Text(), 0, false, Text(), false, nullptr, record);
+    return ShellLaunch(file, Text(), std::nullopt, false, Text(), false, nullptr, record);
 }
 
 }  // namespace
@@ -62,6 +65,8 @@ Text ProductDirFor(const Text& chosenDir, const Text& version) {
     if (!chosenDir.empty() && chosenDir.back() == '\\') return chosenDir;
     return chosenDir + "\\vantelpa-" + version;
 }
+
+long long FinalWaitMs(long long elapsedMs) { return std::max(kMinimumInstallMs - elapsedMs, kMinimumFinalWaitMs); }
 
 Text ChosenFolderToInstallDir(const Text& chosen, const Text& defaultDir) {
     Text path = (chosen.size() < 2 || chosen[1] != ':') ? defaultDir : chosen;
@@ -123,8 +128,7 @@ void InstallSequence() {
                        productDir + "\\resource\\zh_logo_64.ico", 1, "Vantel防关联", "Ctrl+Alt+R");
     WriteRegistryValue(kRegistryRoot, kRegistryKey, kRegistryValue, chosenDir);
 
-    const long long elapsed = NowMilliseconds() - t0;
-    Delay(std::max(kMinimumInstallMs - elapsed, kMinimumFinalWaitMs));
+    Delay(FinalWaitMs(NowMilliseconds() - t0));
     if (extracted == 1) {
         ShowStep(3, kFinishedStep);
     } else {

@@ -22,6 +22,10 @@ Text ProductDirFor(const Text& chosenDir, const Text& version);
 // is already there in any letter case.
 Text ChosenFolderToInstallDir(const Text& chosen, const Text& defaultDir);
 
+// The wait before the finish page, given how long the install took: up
+// to the minimum install time, and never less than the final wait.
+long long FinalWaitMs(long long elapsedMs);
+
 // Timing of the wizard.
 constexpr long long kAgreeUnlockDelayMs = 3000;
 constexpr long long kMinimumInstallMs = 10000;

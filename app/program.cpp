@@ -18,11 +18,11 @@ bool StartProgram() {
 }
 
 void ReleaseGlobals() {
-    ReleaseThreadRegistry();
     ProgramVersion.clear();
     ProgramVersion.shrink_to_fit();
     ChosenInstallDir.clear();
     ChosenInstallDir.shrink_to_fit();
+    ReleaseThreadRegistry();
 }
 
 void EndProgram(unsigned exitCode) {

@@ -1,15 +1,35 @@
 #pragma once
 // Opens a program or document through the Windows shell.
 #include <windows.h>
+#include <shellapi.h>
+
+#include <optional>
 
 #include "system/text.h"
 
-// The shell's execute record, filled by ShellLaunch and owned by the caller.
-using LaunchRecord = SHELLEXECUTEINFOA;
+// The caller's launch record: the shell's execute record and the texts its
+// pointers lead to, so it stays filled and valid after the call. Not
+// copyable, as a copy's pointers would lead into the original.
+struct LaunchRecord {
+    LaunchRecord() = default;
+    LaunchRecord(const LaunchRecord&) = delete;
+    LaunchRecord& operator=(const LaunchRecord&) = delete;
 
-// Verb "runas" when elevate, otherwise "Open"; showCommand 0 means
+    SHELLEXECUTEINFOA info{};
+    Text verb, file, parameters, directory;
+};
+
+// Where the record goes: the system shell, or a test's stand-in.
+class Shell {
+public:
+    virtual ~Shell() = default;
+    virtual bool Execute(SHELLEXECUTEINFOA& record) = 0;
+};
+Shell& SystemShell();
+
+// Verb "runas" when elevate, otherwise "Open"; no show command means
 // SW_SHOWNORMAL. With wait, blocks until the process ends or a message
 // arrives for the calling thread. Returns the record's process handle
 // (not closed here; null when nothing was started).
-HANDLE ShellLaunch(const Text& file, const Text& parameters, int showCommand, bool elevate, const Text& directory,
-                   bool wait, HWND owner, LaunchRecord& record);
+HANDLE ShellLaunch(const Text& file, const Text& parameters, std::optional<int> showCommand, bool elevate,
+                   const Text& directory, bool wait, HWND owner, LaunchRecord& record, Shell& shell = SystemShell());

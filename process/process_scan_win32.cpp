@@ -65,12 +65,23 @@ Text ConvertName(const wchar_t* name, int units) {
     return TextFromBytes(text.data(), text.size());
 }
 
+class LiveProcessSystem : public ProcessSystem {
+public:
+    std::vector<std::uint64_t> Snapshot() override { return TakeSnapshot(); }
+    void Terminate(std::uint32_t id) override { TerminateProcessById(id); }
+};
+
 }  // namespace
 
-int ListProcesses(ProcessIdList& ids, TextList& names) {
+ProcessSystem& LiveProcesses() {
+    static LiveProcessSystem system;
+    return system;
+}
+
+int ListProcesses(ProcessIdList& ids, TextList& names, ProcessSystem& system) {
     ids.clear();
     names.clear();
-    std::vector<std::uint64_t> block = TakeSnapshot();
+    std::vector<std::uint64_t> block = system.Snapshot();
     const auto* base = reinterpret_cast<const std::uint8_t*>(block.data());
     const std::size_t size = block.size() * 8;
     for (std::size_t offset = 0; offset + kEntryFieldsEnd <= size;) {
@@ -88,11 +99,11 @@ int ListProcesses(ProcessIdList& ids, TextList& names) {
     return static_cast<int>(ids.size());
 }
 
-int FindProcessesByName(const Text& name, ProcessIdList& ids, bool caseSensitive) {
+int FindProcessesByName(const Text& name, ProcessIdList& ids, bool caseSensitive, ProcessSystem& system) {
     ids.clear();
     ProcessIdList allIds;
     TextList allNames;
-    ListProcesses(allIds, allNames);
+    ListProcesses(allIds, allNames, system);
     const Text wanted = caseSensitive ? name : LowerAscii(name);
     for (std::size_t i = 0; i < allIds.size(); ++i) {
         if ((caseSensitive ? allNames[i] : LowerAscii(allNames[i])) == wanted) ids.push_back(allIds[i]);
@@ -100,8 +111,8 @@ int FindProcessesByName(const Text& name, ProcessIdList& ids, bool caseSensitive
     return static_cast<int>(ids.size());
 }
 
-void StopProcessesByName(const Text& name) {
+void StopProcessesByName(const Text& name, ProcessSystem& system) {
     ProcessIdList ids;
-    FindProcessesByName(name, ids, false);
-    for (std::uint32_t id : ids) TerminateProcessById(id);
+    FindProcessesByName(name, ids, false, system);
+    for (std::uint32_t id : ids) system.Terminate(id);
 }

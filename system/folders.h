@@ -18,4 +18,6 @@ Text SpecialFolderPath(int folderId);
 // The chosen folder, or empty when cancelled or not a file-system item.
 Text BrowseForFolder(HWND owner, const Text& title, int rootFolderId = kCsidlDesktop);
 HMODULE LoadModule(const Text& name, bool useNativeLoader = false);
+// The shell library as SpecialFolderPath loaded it; null until then.
+HMODULE ShellLibraryHandle();
 #endif

@@ -63,6 +63,8 @@ HMODULE LoadModule(const Text& name, bool useNativeLoader) {
     return useNativeLoader ? LoadWithNativeLoader(name) : LoadLibraryA(name.c_str());
 }
 
+HMODULE ShellLibraryHandle() { return g_shellLibrary.load(); }
+
 Text TempDirectory() {
     char buffer[1024] = {};
     if (GetTempPathA(sizeof(buffer), buffer) == 0) return Text();

@@ -37,3 +37,10 @@ TEST(ChosenFolder, ProductWordNeverMatchesFromASecondByte) {
     // 0x8B takes the "v" as its second byte, so only "antelpa" follows.
     EXPECT_EQ(ChosenFolderToInstallDir("E:\\\x8Bvantelpa", "C:\\x"), "E:\\\x8Bvantelpa\\VantelPA");
 }
+
+TEST(FinishTiming, PadsToTenSecondsButWaitsAtLeastTheFinalWait) {
+    const struct {
+        long long elapsed, wait;
+    } cases[] = {{0, 10000}, {3000, 7000}, {9899, 101}, {9950, 100}, {10000, 100}, {15000, 100}, {1000000, 100}};
+    for (const auto& c : cases) EXPECT_EQ(FinalWaitMs(c.elapsed), c.wait) << c.elapsed;
+}

@@ -5,6 +5,9 @@
 #include <functional>
 #include <thread>
 
+#include <windows.h>
+#include <commctrl.h>
+
 #include "app/install_sequence.h"
 #include "app/installer_window.h"
 #include "app/program.h"
@@ -19,6 +22,16 @@ protected:
     void TearDown() override { window.Destroy(); }
     InstallerWindow window;
 };
+
+// Notes both status texts at the moment the tab control changes page.
+LRESULT CALLBACK RecordStatusOnPageChange(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                          DWORD_PTR data) {
+    if (message == TCM_SETCURSEL) {
+        auto* seen = reinterpret_cast<TextList*>(data);
+        for (int part = 0; part < 2; ++part) seen->push_back(Wizard().StatusPart(part));
+    }
+    return DefSubclassProc(hwnd, message, wParam, lParam);
+}
 
 }  // namespace
 
@@ -102,9 +115,15 @@ TEST(Handlers, AgreeClickMovesToTheDirectoryPage) {
     PumpPendingMessages();
     EXPECT_EQ(window.CurrentPage(), 0);
 
+    // Whoever sees the new page must see its status texts with it.
+    TextList statusWhenPageChanged;
+    SetWindowSubclass(window.Control(ctl::选择夹1), RecordStatusOnPageChange, 0,
+                      reinterpret_cast<DWORD_PTR>(&statusWhenPageChanged));
     window.Enable(ctl::按钮同意条款, true);
     SendMessageA(window.Control(ctl::按钮同意条款), BM_CLICK, 0, 0);
     PumpPendingMessages();
+    RemoveWindowSubclass(window.Control(ctl::选择夹1), RecordStatusOnPageChange, 0);
+    EXPECT_EQ(statusWhenPageChanged, (TextList{"选择目录", "选择程序要安装的路径"}));
     EXPECT_EQ(window.CurrentPage(), 1);
     EXPECT_TRUE(IsWindowVisible(window.ContainerHandle(Container::Page1)));
     EXPECT_FALSE(IsWindowVisible(window.ContainerHandle(Container::Page0)));

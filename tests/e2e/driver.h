@@ -125,5 +125,7 @@ private:
     Text drive_;
 };
 
+// How many pixels of the window's area on the screen have exactly this colour.
+int ScreenPixelsOfColour(HWND window, COLORREF colour);
 // A PNG of the window as it is on the screen; creates the folder.
 bool SaveScreenshot(HWND window, const std::string& folder, const std::string& name);

@@ -124,6 +124,22 @@ TEST(RunningCopy, IsEndedBeforeTheAgreeButtonUnlocks) {
     EXPECT_TRUE(wizard.Close());
 }
 
+TEST(RunningCopy, AnInstallerNamedLikeTheProductEndsItselfAtWindowCreation) {
+    const Text folder = kScratchRoot + "\\self";
+    CleanState clean({folder});
+    ASSERT_TRUE(clean.Made());
+    ASSERT_TRUE(EnsureDirectoryPath(folder));
+    const Text renamed = folder + "\\" + kProductExe;
+    ASSERT_TRUE(CopyFileA(INSTALLER_EXE, renamed.c_str(), FALSE));
+
+    InstallerProcess installer;
+    ASSERT_TRUE(installer.Start(renamed));
+    // The window is created (the stop runs in its created event) but the
+    // agreement never unlocks: the process is gone long before 3 s.
+    ASSERT_TRUE(installer.WaitForExit(kWindowTimeoutMs));
+    EXPECT_EQ(installer.ExitCode(), 0u) << std::hex << installer.ExitCode();
+}
+
 TEST(Closing, TheWindowDuringTheInstallEndsTheProcessAtOnce) {
     const Text chosen = kScratchRoot + "\\closing\\VantelPA";
     CleanState clean({kScratchRoot + "\\closing"});

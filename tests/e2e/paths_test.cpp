@@ -61,8 +61,19 @@ TEST(Paths, UnusablePathsKeepPageOneAndForwardSlashesInstall) {
     EXPECT_EQ(ReadUserRegistryText(kRegistryKey, kRegistryValue), typed);
     ShortcutInfo link = ReadShortcut(DesktopLinkPath());
     EXPECT_TRUE(link.loaded);
+    // The shell link resolves its target; the icon path is kept as given.
     EXPECT_EQ(Canonical(link.target), Canonical(productDir + "\\" + kProductExe));
-    EXPECT_TRUE(wizard.Close());
+    EXPECT_EQ(link.iconPath, typed + "\\vantelpa-" + kVersion + "\\resource\\zh_logo_64.ico");
+
+    // The finish click starts the product from the typed path as it is.
+    SetChecked(wizard.Control(ctl::选择框显示升级说明), false);
+    PostClick(wizard.Control(ctl::按钮完成安装));
+    ASSERT_TRUE(wizard.Process().WaitForExit(20000));
+    std::vector<DWORD> product;
+    EXPECT_TRUE(WaitFor([&] { return !(product = ProcessIdsNamed(kProductExe)).empty(); }, 10000));
+    ASSERT_EQ(product.size(), 1u);
+    EXPECT_EQ(Canonical(ProcessImagePath(product[0])), Canonical(productDir + "\\" + kProductExe));
+    EndProcesses(product);
 }
 
 TEST(Paths, ADriveRootInstallsStraightIntoThatRoot) {

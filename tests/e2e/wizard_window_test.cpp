@@ -113,6 +113,10 @@ TEST(WizardWindow, AgreementUnlocksAgreeMovesOnAndCloseEndsTheProgram) {
     EXPECT_LT(GetTickCount() - waitStart, 15000u);
     Sleep(300);  // let the animations and the button repaint
     EXPECT_TRUE(SaveScreenshot(window, SCREENSHOT_DIR, "wizard-page0-agreement.png"));
+    // The banner texts are drawn in their colours: strokes of the glyphs
+    // carry them exactly.
+    EXPECT_GT(ScreenPixelsOfColour(FindControlById(window, ctl::标签1), RGB(96, 96, 96)), 20);
+    EXPECT_GT(ScreenPixelsOfColour(FindControlById(window, ctl::透明标签1), RGB(128, 160, 128)), 20);
 
     SendMessageA(agree, BM_CLICK, 0, 0);
     EXPECT_TRUE(WaitFor([&] { return TabSelection(FindControlById(window, ctl::选择夹1)) == 1; }, 5000));

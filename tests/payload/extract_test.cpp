@@ -86,18 +86,19 @@ TEST(Extract, RewritesReadOnlyChangedFileWithRecordAttributes) {
     Text file = dir.write("out\\ro.txt", "old contents");
     setAttributes(file, kAttributeArchive | kAttributeReadOnly);
     Text target = dir / "out";
-    Outcome run = Extract(Envelope({Record("ro.txt", "new contents", 32)}), target);
-    EXPECT_EQ(run.result, 1);
-    EXPECT_EQ(run.paths.size(), 1u);  // fixed within the first pass
-    EXPECT_EQ(Contents(file), "new contents");
-    EXPECT_EQ(getAttributes(file), 32);
-    ASSERT_EQ(run.lines.size(), 1u);
-    EXPECT_TRUE(Contains(run.lines[0], "，文件有变化，需要写入，写入失败，尝试删除重写，写入成功。")) << run.lines[0];
-
-    // A record may itself carry read-only.
-    Outcome again = Extract(Envelope({Record("ro.txt", "newer", 33)}), target);
-    EXPECT_EQ(again.result, 1);
-    EXPECT_EQ(getAttributes(file), 33);
+    // The write is refused each time, as the file is read-only. The first
+    // word differs from the 32 the file gets before it is deleted.
+    const std::int32_t words[] = {kAttributeArchive | kAttributeReadOnly, kAttributeArchive};
+    for (std::int32_t word : words) {
+        const std::string contents = "contents " + std::to_string(word);
+        Outcome run = Extract(Envelope({Record("ro.txt", contents, word)}), target);
+        EXPECT_EQ(run.result, 1);
+        EXPECT_EQ(run.paths.size(), 1u);  // fixed within the first pass
+        EXPECT_EQ(Contents(file), contents);
+        EXPECT_EQ(getAttributes(file), word);
+        ASSERT_EQ(run.lines.size(), 1u);
+        EXPECT_TRUE(Contains(run.lines[0], "，文件有变化，需要写入，写入失败，尝试删除重写，写入成功。")) << run.lines[0];
+    }
 }
 
 TEST(Extract, ReplacesAFolderStandingWhereAFileGoes) {
@@ -128,13 +129,11 @@ TEST(Extract, InvalidPathsCountAsFinishedAndWriteNothing) {
     Outcome run = Extract(Envelope(hostile), target);
     EXPECT_EQ(run.result, 1);
     EXPECT_EQ(Contents(target + "ok\\good.txt"), "good");
-    for (int i = 1; i <= 8; ++i) {
-        Text name = "evil" + std::to_string(i) + ".txt";
-        EXPECT_FALSE(pathExists(dir / name)) << name;
-        EXPECT_FALSE(pathExists(dir / ("t\\" + name))) << name;
-    }
+    // Each record's full path is the target followed by its path, so what
+    // one reaches lies in the target or in the folders above it here.
     EXPECT_EQ(listDirectory(target), TextList{"ok"});
-    EXPECT_FALSE(pathExists("C:\\evil3.txt"));
+    EXPECT_EQ(listDirectory(dir / "t"), TextList{"inner"});
+    EXPECT_EQ(listDirectory(dir.path()), TextList{"t"});
 }
 
 TEST(Extract, ArchiveCutInsideDataFailsAfterFivePasses) {

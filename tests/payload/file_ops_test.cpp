@@ -4,20 +4,12 @@
 #include <cstdlib>
 
 #include "scratch.h"
+#include "temp_variable.h"
 
 namespace {
 
 // "\x95\x5C" is one GBK character whose second byte is a backslash.
 const Text kWideBackslash = "\x95\x5C";
-
-TextList WorkFolders() {
-    TextList found;
-    for (const Text& name : listDirectory(TempDirectory())) {
-        if (name.size() > 1 && name[0] == 'f' && name.find_first_not_of("0123456789", 1) == Text::npos)
-            found.push_back(name);
-    }
-    return found;
-}
 
 }  // namespace
 
@@ -127,24 +119,46 @@ TEST(FileOps, DeletesFilesAndTrees) {
 TEST(FileOps, ForceRemoveDeletesPlainFileWithoutWorkFolder) {
     ScratchDir dir;
     Text file = dir.write("plain.txt", "x");
-    TextList before = WorkFolders();
+    EnsureDirectoryPath(dir / "tmp");
+    TempVariable redirect(FsPath(dir / "tmp").string().c_str());
+    FolderWatch watch(TempDirectory());
+    ASSERT_TRUE(watch.valid());
     EXPECT_TRUE(forceRemove(file));
     EXPECT_FALSE(pathExists(file));
-    EXPECT_EQ(WorkFolders(), before);
+    // Not even a work folder made and removed again.
+    EXPECT_FALSE(watch.changed());
+    EnsureDirectoryPath(dir / "tmp\\seen");
+    EXPECT_TRUE(watch.changed());  // the watch does see one
 }
 
-TEST(FileOps, RemoveDirectoryTreeRefusesRootsAndEmptyPaths) {
-    for (const Text& refused : {Text(""), Text("   "), Text("C:"), Text("C:\\"), Text("c:/"), Text(" C:\\"),
-                                Text("\\"), Text("/")})
-        EXPECT_FALSE(removeDirectoryTree(refused)) << "'" << refused << "'";
-    EXPECT_TRUE(isDirectory(TempDirectory()));  // nothing was removed
-
+TEST(FileOps, RemoveDirectoryTreeRemovesAFolderWithEverythingBelow) {
     ScratchDir dir;
     dir.write("t\\x\\y.txt", "y");
     dir.write("t\\z.txt", "z");
     EXPECT_TRUE(removeDirectoryTree("  " + dir / "t"));
     EXPECT_FALSE(pathExists(dir / "t"));
     EXPECT_FALSE(removeDirectoryTree(dir / "t"));
+}
+
+// Runs only in tests/root_sandbox.sh, where every root these paths can name
+// is a scratch folder's: a guard that lets one through wipes only that.
+TEST(RootGuard, RemoveDirectoryTreeRefusesRootsAndEmptyPaths) {
+    const char* letter = std::getenv("VANTEL_ROOT_SANDBOX");
+    if (!letter || !*letter) GTEST_SKIP() << "runs in the root sandbox only";
+    const Text drive = Text(1, letter[0]) + ":";
+    const Text lowerDrive = LowerAscii(drive);
+#ifdef _WIN32
+    // "\", "/" and a bare "R:" then lead to the sandbox drive too.
+    ASSERT_TRUE(SetCurrentDirectoryA((drive + "\\").c_str()));
+#endif
+    const Text markers[] = {"\\vantel-root-sandbox", "\\keep\\file.txt", drive + "\\vantel-root-sandbox",
+                            drive + "\\keep\\file.txt"};
+    for (const Text& marker : markers) ASSERT_TRUE(pathExists(marker)) << "not in the sandbox: " << marker;
+
+    for (const Text& refused : {Text(""), Text("   "), drive, drive + "\\", lowerDrive + "/", " " + drive + "\\",
+                                Text("\\"), Text("/"), Text(" \\")})
+        EXPECT_FALSE(removeDirectoryTree(refused)) << "'" << refused << "'";
+    for (const Text& marker : markers) EXPECT_TRUE(pathExists(marker)) << marker;
 }
 
 TEST(FileOps, ListsAndCollectsDepthFirst) {

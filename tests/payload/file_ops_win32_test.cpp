@@ -2,6 +2,7 @@
 
 #include "payload/payload_archive.h"
 #include "scratch.h"
+#include "temp_variable.h"
 
 namespace {
 
@@ -67,6 +68,11 @@ TEST(FileOpsWin32, RunningProgramIsMovedAsideAndReplacedInTheSamePass) {
     Text program = dir / "out\\VantelPA.exe";
     EnsureDirectoryPath(dir / "out");
     ASSERT_TRUE(CopyFileA(OwnProgram().c_str(), program.c_str(), FALSE));
+    const ByteBuffer oldProgram = readWholeFile(program);
+    // The moved program stays in the temporary folder while it runs: a scratch one.
+    const Text temp = dir / "tmp";
+    EnsureDirectoryPath(temp);
+    TempVariable redirect(temp.c_str());
     FileHolder running(dir.write("held.txt", "held"), program);
     ASSERT_TRUE(running.held());
     EXPECT_FALSE(DeleteFileA(program.c_str()));  // in use: deletion refused, a rename allowed
@@ -78,9 +84,16 @@ TEST(FileOpsWin32, RunningProgramIsMovedAsideAndReplacedInTheSamePass) {
     ASSERT_EQ(outcome.lines.size(), 1u);
     EXPECT_NE(outcome.lines[0].find("，写入失败，尝试删除重写，写入成功。"), Text::npos);
 
-    Text plain = dir.write("plain.exe", "x");
-    EXPECT_TRUE(forceRemove(plain));
-    EXPECT_FALSE(pathExists(plain));
+    // Under f<ticks>\TemporaryFile of the temporary folder.
+    TextList work = listDirectory(temp);
+    ASSERT_EQ(work.size(), 1u);
+    EXPECT_EQ(work[0][0], 'f');
+    EXPECT_EQ(work[0].find_first_not_of("0123456789", 1), Text::npos) << work[0];
+    TextList moved;
+    collectFiles(temp + "\\" + work[0], moved);
+    ASSERT_EQ(moved.size(), 1u);
+    EXPECT_EQ(moved[0].rfind(temp + "\\" + work[0] + "\\TemporaryFile", 0), 0u) << moved[0];
+    EXPECT_EQ(readWholeFile(moved[0]), oldProgram);
 }
 
 TEST(FileOpsWin32, FileOpenWithoutSharingCannotBeMovedAndFailsAfterFivePasses) {
@@ -102,6 +115,5 @@ TEST(FileOpsWin32, FileOpenWithoutSharingCannotBeMovedAndFailsAfterFivePasses) {
 TEST(FileOpsWin32, DirectoryTestsFollowThePlatform) {
     EXPECT_TRUE(isDirectory("C:\\"));
     EXPECT_EQ(entryKind("C:\\"), kEntryFolder);  // a root cannot be searched for
-    EXPECT_FALSE(removeDirectoryTree("C:\\"));
     EXPECT_TRUE(isDirectory("C:\\windows"));
 }

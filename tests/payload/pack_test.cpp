@@ -93,7 +93,9 @@ TEST(Pack, SaveArchiveAppendsExtensionAndMakesFolder) {
     PayloadArchive archive;
     archive.setBaseDirectory(dir.path());
     archive.addFile(dir.write("f.txt", "file"));
-    Text out = dir / "out\\deeper\\setup";
+    // A name with a dot: the folder part is then the same wherever the
+    // scratch folder lies, a dotted temporary path included.
+    Text out = dir / "out\\deeper\\setup.pkg";
     ASSERT_TRUE(archive.saveArchive(out));
     EXPECT_TRUE(isDirectory(dir / "out\\deeper"));
     EXPECT_FALSE(pathExists(out));

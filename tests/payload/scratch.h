@@ -17,6 +17,7 @@
 #include <windows.h>
 inline unsigned long ProcessId() { return GetCurrentProcessId(); }
 #else
+#include <sys/inotify.h>
 #include <unistd.h>
 inline unsigned long ProcessId() { return static_cast<unsigned long>(getpid()); }
 #endif
@@ -82,3 +83,44 @@ inline ArchiveEntry Record(const Text& path, const std::string& contents, std::i
 }
 
 inline ByteBuffer Envelope(const std::vector<ArchiveEntry>& entries) { return packEnvelope(WriteArchive(entries)); }
+
+// Tells whether an entry was created, renamed or removed anywhere below a
+// folder since the watch began, even one that is gone again.
+class FolderWatch {
+public:
+#ifdef _WIN32
+    explicit FolderWatch(const Text& folder)
+        : handle_(FindFirstChangeNotificationA(folder.c_str(), TRUE,
+                                               FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME)) {}
+    ~FolderWatch() {
+        if (valid()) FindCloseChangeNotification(handle_);
+    }
+    bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+    // Notice may come late: waits a little for it.
+    bool changed() const { return valid() && WaitForSingleObject(handle_, 500) == WAIT_OBJECT_0; }
+
+private:
+    HANDLE handle_;
+#else
+    explicit FolderWatch(const Text& folder) : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+        if (fd_ >= 0 && inotify_add_watch(fd_, ToPosixPath(folder).c_str(),
+                                          IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO) < 0) {
+            close(fd_);
+            fd_ = -1;
+        }
+    }
+    ~FolderWatch() {
+        if (valid()) close(fd_);
+    }
+    bool valid() const { return fd_ >= 0; }
+    bool changed() const {
+        alignas(inotify_event) char events[4096];
+        return valid() && read(fd_, events, sizeof(events)) > 0;
+    }
+
+private:
+    int fd_;
+#endif
+    FolderWatch(const FolderWatch&) = delete;
+    FolderWatch& operator=(const FolderWatch&) = delete;
+};

@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstring>
+#include <cwchar>
 #include <memory>
 
 #include "process/clock.h"
@@ -49,7 +51,70 @@ bool AllListed(const Text& name, const std::vector<DWORD>& wanted) {
     return false;
 }
 
+// A process list of our own making, and the ids terminated from it.
+class SyntheticProcesses : public ProcessSystem {
+public:
+    struct Entry {
+        std::uint32_t id;
+        const wchar_t* name;  // nullptr: the idle process
+    };
+    // The entries back to back; the last one ends the list, and a stray
+    // entry behind it must not be read.
+    explicit SyntheticProcesses(std::vector<Entry> entries) : entries_(std::move(entries)) {
+        entries_.push_back({999, L"VantelPA.exe"});
+        block_.assign(entries_.size() * kStride / 8, 0);
+        auto* bytes = reinterpret_cast<std::uint8_t*>(block_.data());
+        for (std::size_t i = 0; i < entries_.size(); ++i) {
+            std::uint8_t* entry = bytes + i * kStride;
+            const bool last = i + 2 == entries_.size();
+            Put<std::uint32_t>(entry, 0x00, last ? 0 : kStride);
+            const wchar_t* name = entries_[i].name;
+            Put<std::uint16_t>(entry, 0x38, static_cast<std::uint16_t>(name ? 2 * wcslen(name) : 0));
+            Put<std::uint32_t>(entry, 0x3C, static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(name)));
+            Put<std::uint32_t>(entry, 0x44, entries_[i].id);
+        }
+    }
+    std::vector<std::uint64_t> Snapshot() override { return block_; }
+    void Terminate(std::uint32_t id) override { terminated.push_back(id); }
+    ProcessIdList terminated;
+
+private:
+    static constexpr std::uint32_t kStride = 0x50;
+    template <typename T>
+    static void Put(std::uint8_t* entry, std::size_t offset, T value) {
+        std::memcpy(entry + offset, &value, sizeof(T));
+    }
+    std::vector<Entry> entries_;
+    std::vector<std::uint64_t> block_;
+};
+
 }  // namespace
+
+TEST(ProcessScanTest, WalksTheEntriesAndStopsCopiesInSnapshotOrder) {
+    SyntheticProcesses system({
+        {0, nullptr},
+        {48, L"VantelPA.exe"},
+        {12, L"\u9632\u5173\u8054"},  // two-byte characters only: each takes two bytes in GBK
+        {16, L"\u0E01.exe"},            // no GBK form
+        {7, L"vantelpa.EXE"},
+        {3, L"other.exe"},
+        {30, L"VANTELPA.EXE"},
+    });
+    ProcessIdList ids;
+    TextList names;
+    EXPECT_EQ(ListProcesses(ids, names, system), 7);
+    EXPECT_EQ(ids, (ProcessIdList{0, 48, 12, 16, 7, 3, 30}));
+    ASSERT_EQ(names.size(), 7u);
+    EXPECT_EQ(names[0], "System Idle Process");
+    EXPECT_EQ(names[2], "防关联");
+    // Not left with the name of the entry before it.
+    EXPECT_NE(names[3], names[2]);
+    EXPECT_EQ(names[3].substr(names[3].size() - 4), ".exe");
+    EXPECT_EQ(names[6], "VANTELPA.EXE");
+
+    StopProcessesByName("VantelPA.exe", system);
+    EXPECT_EQ(system.terminated, (ProcessIdList{48, 7, 30}));
+}
 
 TEST(ProcessScanTest, ListsEveryProcessWithItsName) {
     ProcessIdList ids;
@@ -61,12 +126,6 @@ TEST(ProcessScanTest, ListsEveryProcessWithItsName) {
     auto own = std::find(ids.begin(), ids.end(), GetCurrentProcessId());
     ASSERT_NE(own, ids.end());
     EXPECT_EQ(LowerAscii(names[own - ids.begin()]), "process_tests.exe");
-    // The idle process, where the system lists one, has its fixed name.
-    for (std::size_t i = 0; i < ids.size(); ++i) {
-        if (ids[i] == 0) {
-            EXPECT_EQ(names[i], "System Idle Process");
-        }
-    }
     // A second call starts from empty lists.
     EXPECT_NEAR(ListProcesses(ids, names), count, 20);
     EXPECT_EQ(ids.size(), names.size());

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "system/folders.h"
+#include "temp_variable.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -10,58 +11,23 @@
 
 namespace {
 
-// Points the system's temporary folder elsewhere for one scope.
-struct TempVariable {
-#ifdef _WIN32
-    const char* name = "TMP";
-#else
-    const char* name = "TMPDIR";
-#endif
-    std::string saved;
-    bool had = false;
-    explicit TempVariable(const char* value) {
-        if (const char* old = std::getenv(name)) {
-            saved = old;
-            had = true;
-        }
-        Set(value);
-    }
-    ~TempVariable() {
-        if (had) {
-            Set(saved.c_str());
-        } else {
-            Set(nullptr);
-        }
-    }
-    void Set(const char* value) {
-#ifdef _WIN32
-        SetEnvironmentVariableA(name, value);
-        _putenv((std::string(name) + "=" + (value ? value : "")).c_str());
-#else
-        if (value) {
-            setenv(name, value, 1);
-        } else {
-            unsetenv(name);
-        }
-#endif
-    }
+struct TempCase {
+    const char* variable;
+    Text expected;
 };
 
+// GetTempPathA adds one backslash where the value has none, and Wine's
+// collapses doubled ones; a value ending in a two-byte character whose
+// second byte is 0x5C shows that one character is removed, not every 0x5C.
 #ifdef _WIN32
-const char* kTempWithSlash = "C:\\vantel-temp\\";
-const char* kTempWithoutSlash = "C:\\vantel-temp";
+const TempCase kTempCases[] = {{"C:\\vantel-temp", "C:\\vantel-temp"},
+                               {"C:\\vantel-\x95\x5C", "C:\\vantel-\x95\x5C"}};
 #else
-const char* kTempWithSlash = "/tmp/vantel-temp/";
-const char* kTempWithoutSlash = "/tmp/vantel-temp";
+// A value ending in two backslashes shows that only one is removed.
+const TempCase kTempCases[] = {{"/tmp/vantel-temp/", "\\tmp\\vantel-temp"},
+                               {"/tmp/vantel-temp", "\\tmp\\vantel-temp"},
+                               {"/tmp/vantel-temp//", "\\tmp\\vantel-temp\\"}};
 #endif
-
-Text Expected() {
-#ifdef _WIN32
-    return "C:\\vantel-temp";
-#else
-    return "\\tmp\\vantel-temp";
-#endif
-}
 
 }  // namespace
 
@@ -73,13 +39,9 @@ TEST(FoldersTest, TempDirectoryIsTheTempPseudoFolder) {
 }
 
 TEST(FoldersTest, TempDirectoryDropsExactlyOneFinalBackslash) {
-    {
-        TempVariable tmp(kTempWithSlash);
-        EXPECT_EQ(TempDirectory(), Expected());
-        EXPECT_EQ(SpecialFolderPath(kCsidlTempPseudo), Expected());
-    }
-    {
-        TempVariable tmp(kTempWithoutSlash);
-        EXPECT_EQ(TempDirectory(), Expected());
+    for (const TempCase& c : kTempCases) {
+        TempVariable tmp(c.variable);
+        EXPECT_EQ(TempDirectory(), c.expected) << c.variable;
+        EXPECT_EQ(SpecialFolderPath(kCsidlTempPseudo), c.expected) << c.variable;
     }
 }

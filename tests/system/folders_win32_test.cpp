@@ -29,3 +29,15 @@ TEST(FoldersWin32Test, LoadModuleWithEitherLoader) {
     EXPECT_EQ(LoadModule("vantel-no-such-module.dll"), nullptr);
     EXPECT_EQ(LoadModule("vantel-no-such-module.dll", true), nullptr);
 }
+
+// In a process of its own, so the library handle starts out null.
+TEST(FoldersWin32DeathTest, TheTempPseudoFolderLoadsNoShellLibrary) {
+    EXPECT_EXIT(
+        {
+            if (SpecialFolderPath(kCsidlTempPseudo) != TempDirectory()) _exit(2);
+            if (ShellLibraryHandle()) _exit(3);
+            SpecialFolderPath(kCsidlDesktop);
+            _exit(ShellLibraryHandle() ? 0 : 4);
+        },
+        testing::ExitedWithCode(0), "");
+}
