@@ -43,8 +43,6 @@ if(VANTEL_SIGN_PKCS12)
   find_program(OSSLSIGNCODE osslsigncode REQUIRED)
 endif()
 
-# Same sources, same bytes: no link time in the PE header, and no build or
-# source folder in the debug information (the debug link's CRC covers it).
 # The PE time stamp: 0, as the linker leaves it, unless the environment
 # gives a source date.
 set(VANTEL_SOURCE_DATE_EPOCH 0)
@@ -52,9 +50,13 @@ if(DEFINED ENV{SOURCE_DATE_EPOCH} AND "$ENV{SOURCE_DATE_EPOCH}" MATCHES "^[0-9]+
   set(VANTEL_SOURCE_DATE_EPOCH $ENV{SOURCE_DATE_EPOCH})
 endif()
 
+# Same sources, same bytes: no link time in the PE header, and fixed names
+# for the source and build folders in the debug information (the debug
+# link's CRC covers it). The build folder is often inside the sources, so
+# its mapping comes last: GCC takes the last matching one.
 function(vantel_reproducible_flags)
-  add_compile_options(-ffile-prefix-map=${PROJECT_SOURCE_DIR}=.
-                      -ffile-prefix-map=${CMAKE_BINARY_DIR}=build)
+  add_compile_options(-ffile-prefix-map=${PROJECT_SOURCE_DIR}=/vantel-src
+                      -ffile-prefix-map=${CMAKE_BINARY_DIR}=/vantel-build)
   if(WIN32)
     add_link_options(-Wl,--no-insert-timestamp)
   endif()

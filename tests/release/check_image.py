@@ -3,7 +3,7 @@
 to a matching file beside it, the product icon, the version resource and,
 when asked, the manifest, a size limit and the embedded payload.
 
-usage: check_image.py IMAGE VERSION_H [--manifest] [--max-bytes N] [--payload FILE]
+usage: check_image.py IMAGE VERSION_H [--manifest] [--max-bytes N] [--payload FILE] [--time-stamp N]
 """
 import argparse
 import os
@@ -60,11 +60,12 @@ def section_name(pe, section):
     return pe.__data__[at:pe.__data__.find(b"\0", at)].decode("ascii", "replace")
 
 
-def check_debug(pe, image):
+def check_debug(pe, image, time_stamp):
     names = [section_name(pe, s) for s in pe.sections]
     check(not [n for n in names if n.startswith(".debug")], f"debug sections left: {names}")
     check(pe.FILE_HEADER.NumberOfSymbols == 0, "a COFF symbol table is left")
-    check(pe.FILE_HEADER.TimeDateStamp == 0, f"time stamp {pe.FILE_HEADER.TimeDateStamp} in the PE header")
+    check(pe.FILE_HEADER.TimeDateStamp == time_stamp,
+          f"time stamp {pe.FILE_HEADER.TimeDateStamp} in the PE header, want {time_stamp}")
     link = [s for s, n in zip(pe.sections, names) if n == ".gnu_debuglink"]
     if not check(len(link) == 1, f"no debug link section: {names}"):
         return
@@ -137,13 +138,14 @@ def main():
     parser.add_argument("--manifest", action="store_true")
     parser.add_argument("--max-bytes", type=int)
     parser.add_argument("--payload")
+    parser.add_argument("--time-stamp", type=int, default=0)
     args = parser.parse_args()
     size = os.path.getsize(args.image)
     if args.max_bytes:
         check(size < args.max_bytes, f"{size} bytes, limit {args.max_bytes}")
     pe = pefile.PE(args.image)
     text, numbers = expected_version(args.version_h)
-    check_debug(pe, args.image)
+    check_debug(pe, args.image, args.time_stamp)
     check_icon(pe)
     check_version(pe, text, numbers)
     if args.manifest:

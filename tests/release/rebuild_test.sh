@@ -49,6 +49,7 @@ osslsigncode verify -CAfile "$cert/cert.pem" -in "$signed" >"$work/verify.log" 2
   fail "osslsigncode verify: $(grep -i -m3 'fail\|error' "$work/verify.log")"
 grep -q 'Signature verification: ok' "$work/verify.log" || fail "no successful verification: $(tail -n 3 "$work/verify.log")"
 /usr/bin/python3 "$here/check_image.py" "$signed" "$work/clone/app/version.h" --manifest \
+  --time-stamp "${SOURCE_DATE_EPOCH:-0}" \
   --payload "$work/b/app/payload/payload.container" || fail "signed image"
 
 [ "$failures" -eq 0 ] || exit 1
