@@ -151,18 +151,30 @@ bool RegisterClasses() {
     return RegisterPictureBoxClass();
 }
 
+// Shared icons live as long as the module, as a class icon must; a
+// program without the resource (a test) gets the stock one.
+HICON ProductIcon(int size) {
+    HANDLE icon = LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_PRODUCT), IMAGE_ICON, size, size,
+                             LR_SHARED);
+    return icon ? static_cast<HICON>(icon) : LoadIcon(nullptr, IDI_APPLICATION);
+}
+
 bool RegisterWindowClass(WNDPROC proc) {
     HINSTANCE instance = GetModuleHandleA(nullptr);
-    WNDCLASSA existing;
-    if (GetClassInfoA(instance, kInstallerWindowClass, &existing)) return true;
-    WNDCLASSA wc{};
+    WNDCLASSEXA existing{};
+    existing.cbSize = sizeof(existing);
+    if (GetClassInfoExA(instance, kInstallerWindowClass, &existing)) return true;
+    WNDCLASSEXA wc{};
+    wc.cbSize = sizeof(wc);
     wc.lpfnWndProc = proc;
     wc.hInstance = instance;
     wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
-    wc.hIcon = LoadIcon(nullptr, IDI_APPLICATION);
+    // The product icon in the title bar and the taskbar.
+    wc.hIcon = ProductIcon(GetSystemMetrics(SM_CXICON));
+    wc.hIconSm = ProductIcon(GetSystemMetrics(SM_CXSMICON));
     wc.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
     wc.lpszClassName = kInstallerWindowClass;
-    return RegisterClassA(&wc) != 0;
+    return RegisterClassExA(&wc) != 0;
 }
 
 HFONT CreateDefaultFont() {

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "app/installer_window.h"
+#include "app/version.h"
 #include "app/window_runtime.h"
 #include "process/process_control.h"
 #include "process/worker_threads.h"
@@ -13,7 +14,7 @@ Text ProgramVersion;
 Text ChosenInstallDir;
 
 bool StartProgram() {
-    ProgramVersion = "2.2.06";
+    ProgramVersion = VANTEL_VERSION_TEXT;
     return Wizard().Load();
 }
 

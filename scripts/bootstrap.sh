@@ -5,10 +5,10 @@ set -euo pipefail
 
 packages=(
   cmake make g++ pkg-config
-  g++-mingw-w64-i686 libz-mingw-w64-dev
+  g++-mingw-w64-i686 binutils-mingw-w64-i686 libz-mingw-w64-dev
   wine wine32:i386 fonts-wine xvfb xauth fonts-wqy-microhei
   googletest zlib1g-dev libssl-dev locales
-  python3-pil imagemagick
+  python3-pil python3-pefile imagemagick osslsigncode openssl
   clang libclang-rt-14-dev
 )
 

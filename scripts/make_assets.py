@@ -2,6 +2,7 @@
 """Draws the installer's pictures into app/assets/.
 
 logo.png          64 x 64, the product mark (banner and finished page)
+installer.ico     the same mark at 16, 32, 48 and 256 pixels (the programs' icon)
 folder.gif        157 x 157, 16 frames: a folder with a bouncing arrow
 installing.gif    400 x 300, 120 frames: files flying into a box, with a
                   progress bar sweeping below
@@ -9,8 +10,10 @@ installing.gif    400 x 300, 120 frames: files flying into a box, with a
 Run it again after changing a drawing; the outputs are committed so the
 build needs no Python.
 """
+import io
 import math
 import os
+import struct
 
 from PIL import Image, ImageDraw
 
@@ -23,19 +26,61 @@ LIGHT_GREEN = (200, 232, 208)
 BLUE = (64, 128, 208)
 GREY = (200, 200, 200)
 WHITE = (255, 255, 255)
+ICON_SIZES = (16, 32, 48, 256)
+
+
+def draw_logo(scale=1):
+    """The product mark on a grid of 64 units, each unit scale pixels."""
+    def box(x0, y0, x1, y1):
+        return (x0 * scale, y0 * scale, (x1 + 1) * scale - 1, (y1 + 1) * scale - 1)
+
+    size = 64 * scale
+    img = Image.new("RGBA", (size, size), (0, 0, 0, 0))
+    d = ImageDraw.Draw(img)
+    d.rounded_rectangle(box(2, 2, 61, 61), radius=14 * scale, fill=GREEN + (255,))
+    d.rounded_rectangle(box(2, 2, 61, 31), radius=14 * scale, fill=(96, 180, 126, 255))
+    d.rectangle(box(2, 20, 61, 31), fill=(96, 180, 126, 255))
+    # A bold "V" with a small shield dot: the product's mark.
+    d.line([(16 * scale, 18 * scale), (32 * scale, 48 * scale), (48 * scale, 18 * scale)],
+           fill=WHITE + (255,), width=8 * scale, joint="curve")
+    d.ellipse(box(28, 8, 36, 16), fill=WHITE + (255,))
+    return img
 
 
 def logo():
-    size = 64
-    img = Image.new("RGBA", (size, size), (0, 0, 0, 0))
-    d = ImageDraw.Draw(img)
-    d.rounded_rectangle((2, 2, 61, 61), radius=14, fill=GREEN + (255,))
-    d.rounded_rectangle((2, 2, 61, 31), radius=14, fill=(96, 180, 126, 255))
-    d.rectangle((2, 20, 61, 31), fill=(96, 180, 126, 255))
-    # A bold "V" with a small shield dot: the product's mark.
-    d.line([(16, 18), (32, 48), (48, 18)], fill=WHITE + (255,), width=8, joint="curve")
-    d.ellipse((28, 8, 36, 16), fill=WHITE + (255,))
-    img.save(os.path.join(OUT, "logo.png"), optimize=True)
+    draw_logo().save(os.path.join(OUT, "logo.png"), optimize=True)
+
+
+def icon_bitmap(img):
+    """One icon image as a 32-bit bottom-up DIB with its (empty) AND mask."""
+    w, h = img.size
+    px = img.load()
+    xor = b"".join(bytes(c for x in range(w) for c in (px[x, y][2], px[x, y][1], px[x, y][0], px[x, y][3]))
+                   for y in reversed(range(h)))
+    mask = b"\0" * (((w + 31) // 32) * 4 * h)
+    header = struct.pack("<IiiHHIIiiII", 40, w, 2 * h, 1, 32, 0, len(xor) + len(mask), 0, 0, 0, 0)
+    return header + xor + mask
+
+
+def icon():
+    """installer.ico: the mark at the sizes Windows asks for. The small ones
+    are bitmaps (every loader reads them), 256 is PNG as usual."""
+    big = draw_logo(4)
+    images = []
+    for size in ICON_SIZES:
+        if size == 256:
+            out = io.BytesIO()
+            big.save(out, "PNG", optimize=True)
+            images.append((size, out.getvalue()))
+        else:
+            images.append((size, icon_bitmap(big.resize((size, size), Image.LANCZOS))))
+    offset = 6 + 16 * len(images)
+    directory, data = struct.pack("<HHH", 0, 1, len(images)), b""
+    for size, blob in images:
+        directory += struct.pack("<BBBBHHII", size % 256, size % 256, 0, 0, 1, 32, len(blob), offset + len(data))
+        data += blob
+    with open(os.path.join(OUT, "installer.ico"), "wb") as f:
+        f.write(directory + data)
 
 
 def save_gif(frames, name, delay_ms):
@@ -104,5 +149,6 @@ def installing_frames():
 if __name__ == "__main__":
     os.makedirs(OUT, exist_ok=True)
     logo()
+    icon()
     folder_frames()
     installing_frames()

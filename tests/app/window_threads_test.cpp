@@ -4,6 +4,7 @@
 #include <atomic>
 #include <functional>
 #include <thread>
+#include <utility>
 
 #include <windows.h>
 #include <commctrl.h>
@@ -11,6 +12,7 @@
 #include "app/install_sequence.h"
 #include "app/installer_window.h"
 #include "app/program.h"
+#include "app/resource_ids.h"
 #include "pump.h"
 #include "system/folders.h"
 
@@ -130,6 +132,16 @@ TEST(Handlers, AgreeClickMovesToTheDirectoryPage) {
     EXPECT_EQ(window.StatusPart(0), Text("选择目录"));
     EXPECT_EQ(window.StatusPart(1), Text("选择程序要安装的路径"));
     window.Destroy();
+}
+
+TEST_F(LoadedWindow, TitleBarAndTaskbarShowTheProductIcon) {
+    HMODULE self = GetModuleHandleA(nullptr);
+    for (auto [slot, metric] : {std::pair{GCLP_HICON, SM_CXICON}, std::pair{GCLP_HICONSM, SM_CXSMICON}}) {
+        int size = GetSystemMetrics(metric);
+        HANDLE product = LoadImageA(self, MAKEINTRESOURCEA(IDI_PRODUCT), IMAGE_ICON, size, size, LR_SHARED);
+        ASSERT_NE(product, nullptr) << size << " px";
+        EXPECT_EQ(reinterpret_cast<HANDLE>(GetClassLongPtrA(window.NativeHandle(), slot)), product) << size << " px";
+    }
 }
 
 TEST(Handlers, WindowCreatedFillsVersionAndDefaultPath) {

@@ -116,6 +116,8 @@ expect_error 'hostile-dst.plain\.txt: could not be written' ' of 3 records unfin
 # Usage.
 run 2 extract out.ez
 run 2 frobnicate
+run 0 --version
+[ "$(cat out.txt)" = "ezpack ${EZPACK_VERSION:?}" ] || fail "--version: $(cat out.txt)"
 for command in pack list extract verify container; do
   run 0 "$command" --help
   grep -q "usage: ezpack $command" out.txt || fail "$command --help: $(cat out.txt)"

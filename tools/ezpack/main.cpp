@@ -9,6 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "app/version.h"
 #include "archive_file.h"
 #include "host_names.h"
 #include "payload/archive_writer.h"
@@ -62,6 +63,15 @@ int Percent(unsigned long long part, unsigned long long whole) {
     return whole == 0 ? 0 : static_cast<int>((part * 100 + whole / 2) / whole);
 }
 
+// Name order at every level, whatever order the file system lists in, so a
+// folder packs to the same bytes everywhere. The separator sorts first, so
+// comparing whole paths compares them component by component.
+bool PathBefore(const Text& a, const Text& b) {
+    auto key = [](char c) { return c == '\\' ? 0 : static_cast<unsigned char>(c) + 1; };
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                        [&](char x, char y) { return key(x) < key(y); });
+}
+
 int RunPack(const std::vector<std::string>& args, bool) {
     Text folder, out;
     if (!ArgumentToPath(args[0], folder)) return Fail(kExitBadInput, args[0], "name cannot be held in the GBK code page");
@@ -75,6 +85,7 @@ int RunPack(const std::vector<std::string>& args, bool) {
     TextList files;
     collectFiles(folder, files);
     if (files.empty()) return Fail(kExitBadInput, args[0], "no files to pack");
+    std::sort(files.begin(), files.end(), PathBefore);
 
     // Names are stored as they are; two that differ only in letter case
     // would be one file on Windows.
@@ -289,7 +300,7 @@ const char kExitCodes[] =
 void PrintUsage(std::FILE* to) {
     std::fprintf(to, "usage:\n");
     for (const Command& command : kCommands) std::fprintf(to, "  %s\n", command.usage);
-    std::fprintf(to, "  ezpack COMMAND --help\n%s", kExitCodes);
+    std::fprintf(to, "  ezpack COMMAND --help\n  ezpack --version\n%s", kExitCodes);
 }
 
 bool IsHelp(const std::string& arg) { return arg == "--help" || arg == "-h"; }
@@ -313,6 +324,10 @@ int Dispatch(const std::vector<std::string>& args) {
     }
     if (IsHelp(args[0])) {
         PrintUsage(stdout);
+        return kExitOk;
+    }
+    if (args[0] == "--version" && args.size() == 1) {
+        std::printf("ezpack %s\n", VANTEL_VERSION_TEXT);
         return kExitOk;
     }
     for (const Command& command : kCommands) {
