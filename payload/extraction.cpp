@@ -17,9 +17,9 @@ namespace {
 
 constexpr int kMaxPasses = 5;
 // Data moves between the threads in chunks; the queue bounds how far the
-// inflating side runs ahead (about 4 MB).
+// inflating side runs ahead (about 2 MB).
 constexpr std::size_t kChunkBytes = 1 << 18;
-constexpr std::size_t kQueueDepth = 16;
+constexpr std::size_t kQueueDepth = 8;
 
 struct StreamItem {
     enum class Kind { Count, Header, Data, End, Broken };
