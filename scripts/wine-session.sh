@@ -6,7 +6,7 @@
 wine_session_start() {
   local root=$1
   export WINEPREFIX="$root/build/wineprefix"
-  export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=,winemenubuilder.exe=d"
+  export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
   # Wine takes code page 936 from these. Its file names need the Unix
   # locale too (without it every non-ASCII name fails with "not found"),
   # so a private copy is compiled once when the machine has none.
