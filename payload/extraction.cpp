@@ -22,7 +22,8 @@ constexpr std::size_t kChunkBytes = 1 << 18;
 constexpr std::size_t kQueueDepth = 8;
 
 struct StreamItem {
-    enum class Kind { Count, Header, Data, End, Broken };
+    // Checked ends a survey whose stream inflated to its end without fault.
+    enum class Kind { Count, Header, Data, End, Broken, Checked };
     Kind kind = Kind::Broken;
     std::int32_t number = 0;  // the record count, or the record's number
     RecordHeader header;
@@ -151,6 +152,8 @@ void Produce(PackedInput& input, const std::vector<char>& finished, bool survey,
         while (survey && !source.ended() && !source.failed()) source.skip(kChunkBytes);
         if (cursor.failed() || source.failed() || (survey && !source.ended()))
             queue.push(Item(StreamItem::Kind::Broken));
+        else if (survey)
+            queue.push(Item(StreamItem::Kind::Checked));
     } catch (...) {
         queue.push(Item(StreamItem::Kind::Broken));
     }
@@ -163,8 +166,12 @@ public:
                    StreamQueue& queue)
         : queue_(queue), thread_([&input, &finished, survey, range, &queue] {
               BatchSender sender(queue);
-              Produce(input, finished, survey, range, sender);
-              sender.flush();
+              try {
+                  Produce(input, finished, survey, range, sender);
+                  sender.flush();
+              } catch (...) {
+                  // Items that could not be sent are lost: a survey then never reports its stream checked.
+              }
               queue.close();
           }) {}
     ~ProducerThread() {
@@ -284,6 +291,7 @@ public:
                 end();
                 break;
             case StreamItem::Kind::Broken: return 0;
+            case StreamItem::Kind::Checked: break;
             }
         }
         return count_ > 0 ? -1 : 0;
@@ -384,10 +392,11 @@ bool Survey(PackedInput& input, const Text& target, FoundFiles& found) {
     ProducerThread producer(input, none, true, RecordRange(), queue);
     BatchReader reader(queue);
     StreamItem item;
-    bool counted = false;
+    bool counted = false, checked = false;
     std::size_t kept = 0;
     while (reader.pop(item)) {
         if (item.kind == StreamItem::Kind::Broken) return false;
+        checked = checked || item.kind == StreamItem::Kind::Checked;
         if (item.kind == StreamItem::Kind::Count) {
             if (!RecordCountValid(item.number)) return false;
             counted = true;
@@ -412,7 +421,7 @@ bool Survey(PackedInput& input, const Text& target, FoundFiles& found) {
         if (present) found.digest[item.number] = md5OfFile(fullPath);
         if (!present || !SameDigest(found.digest[item.number], header.md5)) found.lastChanged = item.number;
     }
-    return counted;
+    return counted && checked;
 }
 
 // One pass. With the survey's headers, the stream is inflated only up to
