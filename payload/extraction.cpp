@@ -143,6 +143,8 @@ void Produce(PackedInput& input, const std::vector<char>& finished, bool survey,
             const bool headerHeld = quiet || (i == range.first && range.firstHeaderHeld);
             if (!headerHeld && !queue.push(std::move(header))) return;
             if (quiet || survey || (static_cast<std::size_t>(i) < finished.size() && finished[i])) {
+                // The calling side gets what is gathered before a long stretch is inflated past.
+                if (length >= static_cast<std::int32_t>(kChunkBytes) && !queue.flush()) return;
                 cursor.drop(length);
             } else if (!SendData(cursor, length, queue)) {
                 break;
