@@ -208,17 +208,42 @@ Text StatusBarText(HWND bar, int part) {
 
 int TabSelection(HWND tab) { return static_cast<int>(SendMessageA(tab, TCM_GETCURSEL, 0, 0)); }
 
+// A window's area as it is on the screen, so the frame and every child
+// look as the user sees them.
+class ScreenCapture {
+public:
+    explicit ScreenCapture(HWND window) : screen_(GetDC(nullptr)) {
+        RECT rect;
+        GetWindowRect(window, &rect);
+        width = rect.right - rect.left;
+        height = rect.bottom - rect.top;
+        memory_ = CreateCompatibleDC(screen_);
+        bitmap = CreateCompatibleBitmap(screen_, width, height);
+        HGDIOBJ old = SelectObject(memory_, bitmap);
+        BitBlt(memory_, 0, 0, width, height, screen_, rect.left, rect.top, SRCCOPY);
+        SelectObject(memory_, old);
+    }
+    ~ScreenCapture() {
+        DeleteObject(bitmap);
+        DeleteDC(memory_);
+        ReleaseDC(nullptr, screen_);
+    }
+    ScreenCapture(const ScreenCapture&) = delete;
+    ScreenCapture& operator=(const ScreenCapture&) = delete;
+
+    HDC memory() const { return memory_; }
+    int width = 0, height = 0;
+    HBITMAP bitmap = nullptr;
+
+private:
+    HDC screen_;
+    HDC memory_ = nullptr;
+};
+
 int ScreenPixelsOfColour(HWND window, COLORREF colour) {
-    RECT rect;
-    GetWindowRect(window, &rect);
-    const int width = rect.right - rect.left, height = rect.bottom - rect.top;
+    ScreenCapture capture(window);
+    const int width = capture.width, height = capture.height;
     if (width <= 0 || height <= 0) return 0;
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
-    SelectObject(memory, old);
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof(info.bmiHeader);
     info.bmiHeader.biWidth = width;
@@ -228,14 +253,11 @@ int ScreenPixelsOfColour(HWND window, COLORREF colour) {
     info.bmiHeader.biCompression = BI_RGB;
     std::vector<std::uint32_t> pixels(static_cast<std::size_t>(width) * height);
     int count = 0;
-    if (GetDIBits(memory, bitmap, 0, height, pixels.data(), &info, DIB_RGB_COLORS) == height) {
+    if (GetDIBits(capture.memory(), capture.bitmap, 0, height, pixels.data(), &info, DIB_RGB_COLORS) == height) {
         // DIB pixels are 0x00RRGGBB; COLORREF is 0x00BBGGRR.
         const std::uint32_t wanted = (GetRValue(colour) << 16) | (GetGValue(colour) << 8) | GetBValue(colour);
         for (std::uint32_t pixel : pixels) count += (pixel & 0xFFFFFF) == wanted;
     }
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
     return count;
 }
 
@@ -245,25 +267,13 @@ bool SaveScreenshot(HWND window, const std::string& folder, const std::string& n
     if (Gdiplus::GdiplusStartup(&token, &input, nullptr) != Gdiplus::Ok) return false;
     bool saved = false;
     {
-        RECT rect;
-        GetWindowRect(window, &rect);
-        int width = rect.right - rect.left, height = rect.bottom - rect.top;
-        // From the screen, so the frame and every child look as the user sees them.
-        HDC screen = GetDC(nullptr);
-        HDC memory = CreateCompatibleDC(screen);
-        HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
-        HGDIOBJ old = SelectObject(memory, bitmap);
-        BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
-        SelectObject(memory, old);
+        ScreenCapture capture(window);
         CreateDirectoryA(folder.c_str(), nullptr);
         std::string path = folder + "\\" + name;
         std::wstring widePath(path.begin(), path.end());
         CLSID png;
-        Gdiplus::Bitmap image(bitmap, nullptr);
+        Gdiplus::Bitmap image(capture.bitmap, nullptr);
         saved = PngEncoder(&png) && image.Save(widePath.c_str(), &png, nullptr) == Gdiplus::Ok;
-        DeleteObject(bitmap);
-        DeleteDC(memory);
-        ReleaseDC(nullptr, screen);
     }
     Gdiplus::GdiplusShutdown(token);
     return saved;
