@@ -1,6 +1,6 @@
 #pragma once
 // A path as the file functions will see it: the backend's own conversion
-// from the ANSI code page, spelled in UTF-8. Bytes below 0x80 in the result
+// from code page 936, spelled in UTF-8. Bytes below 0x80 in the result
 // are always the ASCII characters themselves, so separators, dots and
 // reserved characters can be judged byte by byte.
 #include <string>

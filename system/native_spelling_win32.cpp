@@ -2,17 +2,16 @@
 
 #include <windows.h>
 
-// The ANSI file functions convert with the ANSI code page; a sequence that
-// code page does not define is refused here rather than guessed at.
+#include "system/wide_text.h"
+
+// The file functions get every path through the code page 936 boundary; a
+// sequence that code page does not define is refused here, not guessed at.
 bool NativeSpelling(const Text& path, std::string& utf8) {
     utf8.clear();
-    if (path.empty()) return true;
-    const int size = static_cast<int>(path.size());
-    int wideLength = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path.data(), size, nullptr, 0);
-    if (wideLength <= 0) return false;
-    std::wstring wide(static_cast<std::size_t>(wideLength), L'\0');
-    if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path.data(), size, wide.data(), wideLength) != wideLength)
-        return false;
+    std::wstring wide;
+    if (!WideFromText(path, wide)) return false;
+    if (wide.empty()) return true;
+    const int wideLength = static_cast<int>(wide.size());
     int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
     if (length <= 0) return false;
     utf8.assign(static_cast<std::size_t>(length), '\0');
