@@ -16,8 +16,8 @@
 #include "app/window_layout.h"
 #include "system/text.h"
 
-constexpr const char* kInstallerWindowClass = "VantelInstallerWindow";
-constexpr const char* kWizardPageClass = "VantelWizardPage";
+constexpr const wchar_t* kInstallerWindowClass = L"VantelInstallerWindow";
+constexpr const wchar_t* kWizardPageClass = L"VantelWizardPage";
 
 struct LoadOptions {
     bool raiseCreatedEvent = true;  // run OnWindowCreated
@@ -71,6 +71,7 @@ public:
     void SetCaption(int id, const Text& text);
     Text Caption(int id);
     void SetEditContent(int id, const Text& text);
+    // Empty also when the box holds a character code page 936 cannot carry.
     Text EditContent(int id);
     void Enable(int id, bool enabled);
     bool IsEnabled(int id);

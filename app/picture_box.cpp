@@ -62,7 +62,7 @@ std::unique_ptr<Picture> Decode(const PictureBoxInit& init) {
     return picture;
 }
 
-Picture* PictureOf(HWND hwnd) { return reinterpret_cast<Picture*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA)); }
+Picture* PictureOf(HWND hwnd) { return reinterpret_cast<Picture*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA)); }
 
 void Draw(const Picture& picture, HDC target, const RECT& box) {
     int width = box.right - box.left;
@@ -106,10 +106,10 @@ LRESULT CALLBACK PictureBoxProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
     Picture* picture = PictureOf(hwnd);
     switch (message) {
     case WM_NCCREATE: {
-        const auto* create = reinterpret_cast<const CREATESTRUCTA*>(lParam);
+        const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
         const auto* init = static_cast<const PictureBoxInit*>(create->lpCreateParams);
         if (!init) return FALSE;
-        SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(Decode(*init).release()));
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(Decode(*init).release()));
         break;
     }
     case WM_CREATE:
@@ -145,22 +145,22 @@ LRESULT CALLBACK PictureBoxProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
     case WM_NCDESTROY:
         KillTimer(hwnd, kFrameTimer);
         delete picture;
-        SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
         break;
     }
-    return DefWindowProcA(hwnd, message, wParam, lParam);
+    return DefWindowProcW(hwnd, message, wParam, lParam);
 }
 
 }  // namespace
 
 bool RegisterPictureBoxClass() {
-    WNDCLASSA existing;
-    HINSTANCE instance = GetModuleHandleA(nullptr);
-    if (GetClassInfoA(instance, kPictureBoxClass, &existing)) return true;
-    WNDCLASSA wc{};
+    WNDCLASSW existing;
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    if (GetClassInfoW(instance, kPictureBoxClass, &existing)) return true;
+    WNDCLASSW wc{};
     wc.lpfnWndProc = PictureBoxProc;
     wc.hInstance = instance;
     wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
     wc.lpszClassName = kPictureBoxClass;
-    return RegisterClassA(&wc) != 0;
+    return RegisterClassW(&wc) != 0;
 }

@@ -5,7 +5,7 @@
 
 #include "system/text.h"
 
-constexpr const char* kPictureBoxClass = "VantelPicBox";
+constexpr const wchar_t* kPictureBoxClass = L"VantelPicBox";
 
 struct PictureBoxInit {
     const ByteBuffer* image;  // encoded bytes; copied at creation

@@ -24,10 +24,10 @@ void ShutdownWindowRuntime() {
 
 int RunMessageLoop(HWND window) {
     MSG msg;
-    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
-        if (window && IsWindow(window) && IsDialogMessageA(window, &msg)) continue;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        if (window && IsWindow(window) && IsDialogMessageW(window, &msg)) continue;
         TranslateMessage(&msg);
-        DispatchMessageA(&msg);
+        DispatchMessageW(&msg);
     }
     return static_cast<int>(msg.wParam);
 }

@@ -38,7 +38,7 @@ std::string ExpectedClass(ControlKind kind) {
     case ControlKind::EditBox: return "edit";
     case ControlKind::Tab: return "systabcontrol32";
     case ControlKind::StatusBar: return "msctls_statusbar32";
-    case ControlKind::PicBox: return Lower(kPictureBoxClass);
+    case ControlKind::PicBox: return "vantelpicbox";
     }
     return {};
 }

@@ -46,10 +46,10 @@ Text VersionFolder(const Text& chosenDir) { return chosenDir + "\\vantelpa-" + k
 bool MakeCleanState(const std::vector<Text>& folders) {
     EndProcesses(ProcessIdsNamed(kProductExe));
     DeleteUserRegistryValue(kRegistryKey, kRegistryValue);
-    DeleteFileA(DesktopLinkPath().c_str());
+    DeletePath(DesktopLinkPath());
     // Wine's menu builder mirrors each desktop link as a Linux desktop entry.
-    DeleteFileA((SpecialFolderPath(kCsidlDesktop) + "\\Vantel防关联.desktop").c_str());
-    bool clean = ProcessIdsNamed(kProductExe).empty() && !pathExists(DesktopLinkPath());
+    DeletePath(SpecialFolderPath(kCsidlDesktop) + "\\Vantel防关联.desktop");
+    bool clean = ProcessIdsNamed(kProductExe).empty() && !Exists(DesktopLinkPath());
     bool exists = true;
     ReadUserRegistryText(kRegistryKey, kRegistryValue, &exists);
     clean = clean && !exists;
@@ -67,7 +67,7 @@ void ExpectPayloadInstalled(const Text& productDir) {
     Text base = productDir.back() == '\\' ? productDir : productDir + "\\";
     for (const PayloadFile& file : PayloadFiles()) {
         SCOPED_TRACE(base + file.path);
-        EXPECT_EQ(md5OfFile(base + file.path), file.md5);
+        EXPECT_EQ(FileMd5(base + file.path), file.md5);
         EXPECT_EQ(FileAttributesOf(base + file.path), file.attributes);
     }
 }
