@@ -106,6 +106,8 @@ LRESULT ForwardToRoot(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, boo
 }
 
 LRESULT CALLBACK PageProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    // A page is never closed on its own (a multi-line edit may post this on Escape).
+    if (message == WM_CLOSE) return 0;
     bool forwarded;
     LRESULT result = ForwardToRoot(hwnd, message, wParam, lParam, &forwarded);
     if (forwarded) return result;
@@ -122,6 +124,23 @@ LRESULT CALLBACK GroupBoxProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
     bool forwarded;
     LRESULT result = ForwardToRoot(hwnd, message, wParam, lParam, &forwarded);
     if (forwarded) return result;
+    return DefSubclassProc(hwnd, message, wParam, lParam);
+}
+
+// The agreement box leaves Tab, Enter and Escape to the window, as a
+// read-only text in a wizard should: Tab moves on, Enter presses the page's
+// button. The arrows and paging keys still scroll it, and tabbing into it
+// does not select it all, which would scroll it to its end.
+LRESULT CALLBACK ReadOnlyTextProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
+    if (message == WM_GETDLGCODE) {
+        LRESULT code = DefSubclassProc(hwnd, message, wParam, lParam);
+        const auto* msg = reinterpret_cast<const MSG*>(lParam);
+        bool navigation = msg && (msg->message == WM_KEYDOWN || msg->message == WM_CHAR) &&
+                          (msg->wParam == VK_TAB || msg->wParam == VK_RETURN || msg->wParam == VK_ESCAPE);
+        code &= ~static_cast<LRESULT>(DLGC_WANTTAB | DLGC_HASSETSEL);
+        if (navigation) code &= ~static_cast<LRESULT>(DLGC_WANTALLKEYS);
+        return code;
+    }
     return DefSubclassProc(hwnd, message, wParam, lParam);
 }
 
@@ -314,14 +333,18 @@ HWND InstallerWindow::CreateControl(const ControlSpec& row) {
     ByteBuffer assetBytes = row.asset == Asset::None ? ByteBuffer{} : LoadAsset(AssetResource(row.asset));
     PictureBoxInit picture{&assetBytes, (row.flags & kScaled) != 0, ColourUnder(row)};
     void* createParam = row.kind == ControlKind::PicBox ? &picture : nullptr;
-    DWORD exStyle = row.kind == ControlKind::GroupBox ? WS_EX_CONTROLPARENT : 0;
+    // Containers let the keyboard through to the controls inside them.
+    DWORD exStyle = row.kind == ControlKind::GroupBox || row.kind == ControlKind::Tab ? WS_EX_CONTROLPARENT : 0;
     HWND control = CreateWindowExW(exStyle, Win32Class(row.kind), Wide(row.text ? row.text : "").c_str(),
                                    Win32Style(row), row.left, row.top, row.width, row.height, parent,
                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(row.id)), GetModuleHandleW(nullptr),
                                    createParam);
     if (!control) return nullptr;
-    // Later rows lie above earlier ones (the version label over the tab area).
-    SetWindowPos(control, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    // Later rows of the window lie above earlier ones (the version label
+    // over the tab area). Inside a page nothing overlaps, so controls keep
+    // their creation order there, which is also the order Tab follows.
+    if (row.container == Container::Window)
+        SetWindowPos(control, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>((row.flags & kLargeFont) ? largeFont_ : defaultFont_),
                  FALSE);
 
@@ -334,6 +357,7 @@ HWND InstallerWindow::CreateControl(const ControlSpec& row) {
         break;
     case ControlKind::EditBox:
         if (row.asset == Asset::Agreement) SetText(control, TextFromBytes(assetBytes));
+        if (row.flags & kMultiLine) SetWindowSubclass(control, ReadOnlyTextProc, 1, 0);
         break;
     case ControlKind::Tab: {
         SetWindowSubclass(control, TabProc, 1, 0);
@@ -456,7 +480,40 @@ void InstallerWindow::SetPage(int index) {
         page_ = index;
         SendMessageW(Control(ctl::选择夹1), TCM_SETCURSEL, index, 0);
         ShowOnlyPage(index);
+        // The keyboard starts over on the new page: its first control.
+        focus_ = FirstTabStop();
+        if (GetActiveWindow() == window_.load()) RestoreFocus();
     });
+}
+
+HWND InstallerWindow::FirstTabStop() const {
+    HWND page = pages_[page_];
+    for (HWND child = page ? GetWindow(page, GW_CHILD) : nullptr; child; child = GetWindow(child, GW_HWNDNEXT)) {
+        LONG style = GetWindowLongW(child, GWL_STYLE);
+        if ((style & (WS_TABSTOP | WS_VISIBLE | WS_DISABLED)) == (WS_TABSTOP | WS_VISIBLE)) return child;
+    }
+    return nullptr;
+}
+
+void InstallerWindow::RestoreFocus() {
+    HWND hwnd = window_.load();
+    HWND target = focus_;
+    if (!target || !IsChild(hwnd, target) || !IsWindowVisible(target) || !IsWindowEnabled(target))
+        target = FirstTabStop();
+    if (target) {
+        SetFocus(target);
+    } else if (GetFocus() != hwnd) {
+        SetFocus(hwnd);
+    }
+}
+
+int InstallerWindow::DefaultButton() const {
+    // A focused push button takes Enter itself, as in any dialog.
+    HWND focus = GetFocus();
+    if (focus && IsChild(window_.load(), focus) &&
+        (SendMessageW(focus, WM_GETDLGCODE, 0, 0) & (DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON)))
+        return GetDlgCtrlID(focus);
+    return MainButtonOfPage(page_);
 }
 
 void InstallerWindow::ShowOnlyPage(int index) {
@@ -515,6 +572,22 @@ LRESULT CALLBACK InstallerWindow::WindowProc(HWND hwnd, UINT message, WPARAM wPa
 
 LRESULT InstallerWindow::Handle(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
+    case DM_GETDEFID: {
+        // Asked by the dialog keys on Enter; a disabled button is not pressed.
+        int id = DefaultButton();
+        return id ? MAKELRESULT(id, DC_HASDEFID) : 0;
+    }
+    case WM_ACTIVATE:
+        if (LOWORD(wParam) == WA_INACTIVE) {
+            HWND focus = GetFocus();
+            if (focus && IsChild(hwnd, focus)) focus_ = focus;
+        } else if (!HIWORD(wParam)) {
+            RestoreFocus();
+        }
+        return 0;
+    case WM_SETFOCUS:
+        RestoreFocus();
+        return 0;
     case kRunActionMessage:
         // Any process may send this message: it only runs what this
         // process's threads queued.
@@ -551,6 +624,7 @@ LRESULT InstallerWindow::Handle(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
         controls_.clear();
         for (HWND& page : pages_) page = nullptr;
         page_ = 0;
+        focus_ = nullptr;
         DeleteObject(defaultFont_);
         DeleteObject(largeFont_);
         DeleteObject(whiteBrush_);

@@ -93,6 +93,12 @@ private:
     HWND CreateControl(const ControlSpec& row);
     LRESULT ControlColours(HDC dc, HWND control, bool edit);
     void ShowOnlyPage(int index);
+    // Keyboard focus: the first control Tab reaches on the page shown, the
+    // control that gets the focus back when the window is activated, and
+    // the button Enter presses.
+    HWND FirstTabStop() const;
+    void RestoreFocus();
+    int DefaultButton() const;
 
     WindowActionQueue actions_;
     std::atomic<HWND> window_{nullptr};
@@ -103,6 +109,7 @@ private:
     HBRUSH whiteBrush_ = nullptr;
     bool quitOnDestroy_ = true;
     int page_ = 0;  // the page shown; the tab control is kept on it
+    HWND focus_ = nullptr;  // the focus to restore on activation
 };
 
 // The program's wizard window.

@@ -25,7 +25,12 @@ void ShutdownWindowRuntime() {
 int RunMessageLoop(HWND window) {
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-        if (window && IsWindow(window) && IsDialogMessageW(window, &msg)) continue;
+        const bool ours = window && IsWindow(window) && (msg.hwnd == window || IsChild(window, msg.hwnd));
+        // A key pressed in the window shows where the focus is, from then on.
+        if (ours && (msg.message == WM_KEYDOWN || msg.message == WM_SYSKEYDOWN) &&
+            (SendMessageW(window, WM_QUERYUISTATE, 0, 0) & UISF_HIDEFOCUS))
+            SendMessageW(window, WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
+        if (ours && IsDialogMessageW(window, &msg)) continue;
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }

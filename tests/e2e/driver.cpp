@@ -286,6 +286,57 @@ bool SetControlWideText(HWND control, const std::wstring& text) {
 
 bool SetControlText(HWND control, const Text& text) { return SetControlWideText(control, Wide(text)); }
 
+bool BringToForeground(HWND window) {
+    SetForegroundWindow(window);
+    return WaitFor([&] { return GetForegroundWindow() == window; }, 5000);
+}
+
+namespace {
+
+INPUT KeyInput(WORD virtualKey, WORD scan, DWORD flags) {
+    INPUT input{};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = virtualKey;
+    input.ki.wScan = scan;
+    input.ki.dwFlags = flags;
+    return input;
+}
+
+}  // namespace
+
+void PressKey(WORD virtualKey, bool shift, bool alt) {
+    std::vector<INPUT> inputs;
+    if (shift) inputs.push_back(KeyInput(VK_SHIFT, 0, 0));
+    if (alt) inputs.push_back(KeyInput(VK_MENU, 0, 0));
+    inputs.push_back(KeyInput(virtualKey, 0, 0));
+    inputs.push_back(KeyInput(virtualKey, 0, KEYEVENTF_KEYUP));
+    if (alt) inputs.push_back(KeyInput(VK_MENU, 0, KEYEVENTF_KEYUP));
+    if (shift) inputs.push_back(KeyInput(VK_SHIFT, 0, KEYEVENTF_KEYUP));
+    SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
+void TypeText(const std::wstring& text) {
+    std::vector<INPUT> inputs;
+    for (wchar_t c : text) {
+        inputs.push_back(KeyInput(0, c, KEYEVENTF_UNICODE));
+        inputs.push_back(KeyInput(0, c, KEYEVENTF_UNICODE | KEYEVENTF_KEYUP));
+    }
+    SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
+HWND FocusOf(HWND window) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof(info);
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info)) return nullptr;
+    return info.hwndFocus;
+}
+
+bool FocusCueShown(HWND control) {
+    DWORD_PTR state = 0;
+    return SendMessageTimeoutW(control, WM_QUERYUISTATE, 0, 0, SMTO_ABORTIFHUNG, 5000, &state) &&
+           !(state & UISF_HIDEFOCUS);
+}
+
 void Click(HWND button) { SendMessageW(button, BM_CLICK, 0, 0); }
 
 void PostClick(HWND button) { PostMessageW(button, BM_CLICK, 0, 0); }

@@ -59,6 +59,16 @@ int TabSelection(HWND tab);
 // Input as a user gives it. WM_SETTEXT carries its text across processes.
 bool SetControlText(HWND control, const Text& text);
 bool SetControlWideText(HWND control, const std::wstring& text);
+// Keyboard input as a keyboard gives it (SendInput): it goes to the window
+// that has the focus in the foreground window.
+bool BringToForeground(HWND window);
+void PressKey(WORD virtualKey, bool shift = false, bool alt = false);
+void TypeText(const std::wstring& text);
+// The control that has the keyboard focus in the window's thread, or nullptr.
+HWND FocusOf(HWND window);
+// The control draws its focus cue (its UI state does not hide it).
+bool FocusCueShown(HWND control);
+
 // Returns when the click's handler has returned.
 void Click(HWND button);
 // Returns at once: for clicks whose handler opens a modal dialog or ends the process.
