@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/assets.h"
+#include "app/dpi_scale.h"
 #include "app/install_sequence.h"
 #include "app/picture_box.h"
 #include "app/resource_ids.h"
@@ -66,6 +67,19 @@ int AssetResource(Asset asset) {
     }
     return 0;
 }
+
+// The same picture drawn at twice the size, for displays above 96 dpi.
+int LargeAssetResource(Asset asset) {
+    switch (asset) {
+    case Asset::Logo: return IDR_LOGO_2X_PNG;
+    case Asset::FolderAnimation: return IDR_FOLDER_2X_GIF;
+    case Asset::InstallingAnimation: return IDR_INSTALLING_2X_GIF;
+    default: return 0;
+    }
+}
+
+constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+constexpr DWORD kWindowExStyle = WS_EX_CONTROLPARENT;
 
 bool IsPage(Container container) { return container != Container::Window && container != Container::Banner; }
 
@@ -198,22 +212,22 @@ bool RegisterWindowClass(WNDPROC proc) {
     return RegisterClassExW(&wc) != 0;
 }
 
-HFONT CreateDefaultFont() {
+HFONT CreateDefaultFont(int dpi) {
     NONCLIENTMETRICSW metrics{};
     metrics.cbSize = sizeof(metrics);
     LOGFONTW font{};
     if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0)) font = metrics.lfMessageFont;
     // Nine points whatever the system says, so the layout's widths fit.
-    font.lfHeight = -12;
+    font.lfHeight = -Scaled(12, dpi);
     font.lfWidth = 0;
     font.lfWeight = FW_NORMAL;
     font.lfCharSet = GB2312_CHARSET;
     return CreateFontIndirectW(&font);
 }
 
-HFONT CreateLargeFont() {
+HFONT CreateLargeFont(int dpi) {
     LOGFONTW font{};
-    font.lfHeight = -kLargeFontHeight;
+    font.lfHeight = -Scaled(kLargeFontHeight, dpi);
     font.lfWeight = kLargeFontWeight;
     font.lfCharSet = GB2312_CHARSET;
     return CreateFontIndirectW(&font);
@@ -293,11 +307,18 @@ bool InstallerWindow::Load(const LoadOptions& options) {
     // Halves rounded toward zero, as C++ division does.
     int left = (GetSystemMetrics(SM_CXSCREEN) - row.width) / 2;
     int top = (GetSystemMetrics(SM_CYSCREEN) - row.height) / 2;
-    HWND hwnd = CreateWindowExW(WS_EX_CONTROLPARENT, kInstallerWindowClass, Wide(row.caption).c_str(),
-                                WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN, left,
+    HWND hwnd = CreateWindowExW(kWindowExStyle, kInstallerWindowClass, Wide(row.caption).c_str(), kWindowStyle, left,
                                 top, row.width, row.height, nullptr, nullptr, GetModuleHandleW(nullptr), this);
     if (!hwnd) return false;
     window_ = hwnd;
+    // Above 96 dpi the window grows to the table scaled, still centred.
+    dpi_ = WindowDpi(hwnd);
+    if (dpi_ != kBaseDpi) {
+        SIZE outer = ScaledOuterSize(row.width, row.height, kWindowStyle, kWindowExStyle, dpi_);
+        SetWindowPos(hwnd, nullptr, (GetSystemMetrics(SM_CXSCREEN) - outer.cx) / 2,
+                     (GetSystemMetrics(SM_CYSCREEN) - outer.cy) / 2, outer.cx, outer.cy,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+    }
     if (!CreateControls()) {
         Destroy();
         return false;
@@ -317,8 +338,8 @@ void InstallerWindow::Destroy() {
 
 bool InstallerWindow::CreateControls() {
     whiteBrush_ = CreateSolidBrush(kWhite);
-    defaultFont_ = CreateDefaultFont();
-    largeFont_ = CreateLargeFont();
+    defaultFont_ = CreateDefaultFont(dpi_);
+    largeFont_ = CreateLargeFont(dpi_);
     for (const ControlSpec& row : InstallerControls()) {
         HWND control = CreateControl(row);
         if (!control) return false;
@@ -331,12 +352,15 @@ HWND InstallerWindow::CreateControl(const ControlSpec& row) {
     HWND parent = ContainerHandle(row.container);
     if (!parent) return nullptr;
     ByteBuffer assetBytes = row.asset == Asset::None ? ByteBuffer{} : LoadAsset(AssetResource(row.asset));
-    PictureBoxInit picture{&assetBytes, (row.flags & kScaled) != 0, ColourUnder(row)};
+    ByteBuffer largeBytes;
+    if (row.kind == ControlKind::PicBox && LargeAssetResource(row.asset)) largeBytes = LoadAsset(LargeAssetResource(row.asset));
+    PictureBoxInit picture{&assetBytes, &largeBytes, (row.flags & kScaled) != 0, ColourUnder(row), dpi_};
+    const PixelRect at = ScaledRect(row.left, row.top, row.width, row.height, dpi_);
     void* createParam = row.kind == ControlKind::PicBox ? &picture : nullptr;
     // Containers let the keyboard through to the controls inside them.
     DWORD exStyle = row.kind == ControlKind::GroupBox || row.kind == ControlKind::Tab ? WS_EX_CONTROLPARENT : 0;
     HWND control = CreateWindowExW(exStyle, Win32Class(row.kind), Wide(row.text ? row.text : "").c_str(),
-                                   Win32Style(row), row.left, row.top, row.width, row.height, parent,
+                                   Win32Style(row), at.left, at.top, at.width, at.height, parent,
                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(row.id)), GetModuleHandleW(nullptr),
                                    createParam);
     if (!control) return nullptr;
@@ -372,7 +396,7 @@ HWND InstallerWindow::CreateControl(const ControlSpec& row) {
             // from the tab control's corner, and the headers stay hidden.
             pages_[i] = CreateWindowExW(WS_EX_CONTROLPARENT, kWizardPageClass, caption.c_str(),
                                         WS_CHILD | WS_CLIPCHILDREN | WS_CLIPSIBLINGS | (i == 0 ? WS_VISIBLE : 0), 0,
-                                        0, row.width, row.height, control, nullptr, GetModuleHandleW(nullptr),
+                                        0, at.width, at.height, control, nullptr, GetModuleHandleW(nullptr),
                                         nullptr);
             if (!pages_[i]) return nullptr;
         }
@@ -381,10 +405,7 @@ HWND InstallerWindow::CreateControl(const ControlSpec& row) {
     }
     case ControlKind::StatusBar: {
         auto parts = StatusParts();
-        int edges[2] = {};
-        int right = 0;
-        for (std::size_t i = 0; i < parts.size() && i < 2; ++i) edges[i] = right += parts[i].width;
-        SendMessageW(control, SB_SETPARTS, parts.size(), reinterpret_cast<LPARAM>(edges));
+        SetStatusPartEdges(control);
         for (std::size_t i = 0; i < parts.size() && i < 2; ++i)
             SendMessageW(control, SB_SETTEXTW, i, reinterpret_cast<LPARAM>(Wide(parts[i].text).c_str()));
         break;
@@ -393,6 +414,39 @@ HWND InstallerWindow::CreateControl(const ControlSpec& row) {
         break;
     }
     return control;
+}
+
+void InstallerWindow::SetStatusPartEdges(HWND bar) const {
+    auto parts = StatusParts();
+    int edges[2] = {};
+    int right = 0;
+    for (std::size_t i = 0; i < parts.size() && i < 2; ++i) edges[i] = Scaled(right += parts[i].width, dpi_);
+    SendMessageW(bar, SB_SETPARTS, parts.size() < 2 ? parts.size() : 2, reinterpret_cast<LPARAM>(edges));
+}
+
+void InstallerWindow::ApplyDpi(int dpi) {
+    HWND hwnd = window_.load();
+    if (!hwnd || dpi <= 0) return;
+    dpi_ = dpi;
+    HFONT oldDefault = defaultFont_, oldLarge = largeFont_;
+    defaultFont_ = CreateDefaultFont(dpi_);
+    largeFont_ = CreateLargeFont(dpi_);
+    for (const ControlSpec& row : InstallerControls()) {
+        HWND control = Control(row.id);
+        if (!control) continue;
+        const PixelRect at = ScaledRect(row.left, row.top, row.width, row.height, dpi_);
+        SetWindowPos(control, nullptr, at.left, at.top, at.width, at.height, SWP_NOZORDER | SWP_NOACTIVATE);
+        SendMessageW(control, WM_SETFONT,
+                     reinterpret_cast<WPARAM>((row.flags & kLargeFont) ? largeFont_ : defaultFont_), TRUE);
+        if (row.kind == ControlKind::Tab)
+            for (HWND page : pages_)
+                SetWindowPos(page, nullptr, 0, 0, at.width, at.height, SWP_NOZORDER | SWP_NOACTIVATE);
+        if (row.kind == ControlKind::StatusBar) SetStatusPartEdges(control);
+        if (row.kind == ControlKind::PicBox) SendMessageW(control, kPicSetDpi, static_cast<WPARAM>(dpi_), 0);
+    }
+    DeleteObject(oldDefault);
+    DeleteObject(oldLarge);
+    RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 HWND InstallerWindow::Control(int id) const {
@@ -588,6 +642,16 @@ LRESULT InstallerWindow::Handle(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
     case WM_SETFOCUS:
         RestoreFocus();
         return 0;
+    case WM_DPICHANGED: {
+        // Moved to a display of another scale: the system suggests the
+        // window's new rectangle; the controls follow from the table.
+        const auto* suggested = reinterpret_cast<const RECT*>(lParam);
+        ApplyDpi(LOWORD(wParam));
+        if (suggested)
+            SetWindowPos(hwnd, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                         suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+        return 0;
+    }
     case kRunActionMessage:
         // Any process may send this message: it only runs what this
         // process's threads queued.
@@ -625,6 +689,7 @@ LRESULT InstallerWindow::Handle(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
         for (HWND& page : pages_) page = nullptr;
         page_ = 0;
         focus_ = nullptr;
+        dpi_ = kBaseDpi;
         DeleteObject(defaultFont_);
         DeleteObject(largeFont_);
         DeleteObject(whiteBrush_);

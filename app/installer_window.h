@@ -63,6 +63,8 @@ public:
     void Destroy();
 
     HWND NativeHandle() const { return window_.load(); }
+    // The DPI the window and its controls are laid out for.
+    int Dpi() const { return dpi_; }
     // The control's window, or nullptr; call on the window's thread.
     HWND Control(int id) const;
     // The window a container's positions count from.
@@ -93,6 +95,9 @@ private:
     HWND CreateControl(const ControlSpec& row);
     LRESULT ControlColours(HDC dc, HWND control, bool edit);
     void ShowOnlyPage(int index);
+    // Lays every control, font, status part and picture out for the DPI.
+    void ApplyDpi(int dpi);
+    void SetStatusPartEdges(HWND bar) const;
     // Keyboard focus: the first control Tab reaches on the page shown, the
     // control that gets the focus back when the window is activated, and
     // the button Enter presses.
@@ -110,6 +115,7 @@ private:
     bool quitOnDestroy_ = true;
     int page_ = 0;  // the page shown; the tab control is kept on it
     HWND focus_ = nullptr;  // the focus to restore on activation
+    int dpi_ = 96;
 };
 
 // The program's wizard window.

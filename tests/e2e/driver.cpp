@@ -21,6 +21,19 @@ using std::min;
 #include "process/process_scan.h"
 #include "system/wide_text.h"
 
+namespace {
+
+// The driver reads the wizard's pixels as they are: a process that is not
+// DPI-aware would see every rectangle scaled back to 96 dpi.
+const bool kDpiAware = [] {
+    using SetContextFn = BOOL(WINAPI*)(HANDLE);
+    auto set = reinterpret_cast<SetContextFn>(
+        GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetProcessDpiAwarenessContext"));
+    return set && set(reinterpret_cast<HANDLE>(-4));  // Per-Monitor V2
+}();
+
+}  // namespace
+
 InstallerProcess::~InstallerProcess() {
     if (!info_.hProcess) return;
     if (ExitCode() == STILL_ACTIVE) {
