@@ -7,6 +7,8 @@ export WINEPREFIX="${WINEPREFIX:-$here/../build/wineprefix}"
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=;winemenubuilder.exe=d}"
 export DISPLAY="${DISPLAY:-:99}"
+# VANTEL_WINE_LANG: another locale for a run on another code page.
+lang=${VANTEL_WINE_LANG:-zh_CN.UTF-8}
 source "$here/wine-locale.sh"
-wine_locale_prepare "$here/../build"
-exec env LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 wine "$@"
+wine_locale_prepare "$here/../build" "$lang"
+exec env LANG="$lang" LC_ALL="$lang" wine "$@"
