@@ -235,7 +235,9 @@ HFONT CreateLargeFont(int dpi) {
 
 // Window texts are held in UTF-16: the texts reach the screen, and come
 // back, through code page 936 whatever the system's code page.
-void SetText(HWND control, const Text& text) { SetWindowTextW(control, Wide(TextFromBytes(text.data(), text.size())).c_str()); }
+void SetText(HWND control, const Text& text) {
+    SetWindowTextW(control, Wide(TextFromBytes(text.data(), text.size())).c_str());
+}
 
 std::wstring GetWideText(HWND control) {
     int length = GetWindowTextLengthW(control);
@@ -353,7 +355,8 @@ HWND InstallerWindow::CreateControl(const ControlSpec& row) {
     if (!parent) return nullptr;
     ByteBuffer assetBytes = row.asset == Asset::None ? ByteBuffer{} : LoadAsset(AssetResource(row.asset));
     ByteBuffer largeBytes;
-    if (row.kind == ControlKind::PicBox && LargeAssetResource(row.asset)) largeBytes = LoadAsset(LargeAssetResource(row.asset));
+    if (row.kind == ControlKind::PicBox && LargeAssetResource(row.asset))
+        largeBytes = LoadAsset(LargeAssetResource(row.asset));
     PictureBoxInit picture{&assetBytes, &largeBytes, (row.flags & kScaled) != 0, ColourUnder(row), dpi_};
     const PixelRect at = ScaledRect(row.left, row.top, row.width, row.height, dpi_);
     void* createParam = row.kind == ControlKind::PicBox ? &picture : nullptr;

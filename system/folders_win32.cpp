@@ -77,11 +77,29 @@ HMODULE LoadModule(const Text& name, bool useNativeLoader) {
 
 HMODULE ShellLibraryHandle() { return g_shellLibrary.load(); }
 
+// The system's own temporary folder, the last one Windows itself would
+// take; empty when it is not there.
+Text WindowsTempDirectory() {
+    wchar_t buffer[kFolderBytes] = {};
+    UINT length = GetWindowsDirectoryW(buffer, kFolderBytes);
+    if (length == 0 || length >= kFolderBytes) return Text();
+    Text path = PathFromSystem(buffer, kFolderBytes, kFolderBytes - 5);
+    if (path.empty()) return Text();
+    if (EndsWithBackslashChar(path)) path.pop_back();
+    path += "\\Temp";
+    DWORD attributes = GetFileAttributesW(Wide(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) ? path : Text();
+}
+
 Text TempDirectory() {
     wchar_t buffer[kFolderBytes] = {};
     DWORD length = GetTempPathW(kFolderBytes, buffer);
     if (length == 0 || length >= kFolderBytes) return Text();
     Text path = PathFromSystem(buffer, kFolderBytes, kFolderBytes);
+    // A profile folder code page 936 cannot name (a Korean user name, say):
+    // the system's temporary folder instead, never a guessed spelling that
+    // might be another user's.
+    if (path.empty()) return WindowsTempDirectory();
     if (EndsWithBackslashChar(path)) path.pop_back();
     return path;
 }
