@@ -3,8 +3,8 @@
 #include <windows.h>
 
 ByteBuffer LoadAsset(int resourceId) {
-    HMODULE module = GetModuleHandleA(nullptr);
-    HRSRC info = FindResourceA(module, MAKEINTRESOURCEA(resourceId), MAKEINTRESOURCEA(10) /* RT_RCDATA */);
+    HMODULE module = GetModuleHandleW(nullptr);
+    HRSRC info = FindResourceW(module, MAKEINTRESOURCEW(resourceId), MAKEINTRESOURCEW(10) /* RT_RCDATA */);
     if (!info) return {};
     HGLOBAL loaded = LoadResource(module, info);
     DWORD size = SizeofResource(module, info);

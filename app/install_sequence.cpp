@@ -123,9 +123,14 @@ void InstallSequence() {
     const int extracted = archive.extractArchive(EmbeddedPayload(), target, Text(), nullptr, nullptr, false,
                                                  TraceSink(), PayloadCheckPassed());
 
-    Text link = SpecialFolderPath(kCsidlDesktop) + "\\Vantel防关联";
-    CreateShortcutFile(link, productDir + "\\" + kProductExe, " -ver=" + version,
-                       productDir + "\\resource\\zh_logo_64.ico", 1, "Vantel防关联", "Ctrl+Alt+R");
+    // A desktop folder code page 936 cannot name gets no link (the ANSI
+    // call spelled it with "?", where no link could be saved either).
+    const Text desktop = SpecialFolderPath(kCsidlDesktop);
+    if (!desktop.empty()) {
+        Text link = desktop + "\\Vantel防关联";
+        CreateShortcutFile(link, productDir + "\\" + kProductExe, " -ver=" + version,
+                           productDir + "\\resource\\zh_logo_64.ico", 1, "Vantel防关联", "Ctrl+Alt+R");
+    }
     WriteRegistryValue(kRegistryRoot, kRegistryKey, kRegistryValue, chosenDir);
 
     Delay(FinalWaitMs(NowMilliseconds() - t0));

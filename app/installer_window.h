@@ -16,8 +16,8 @@
 #include "app/window_layout.h"
 #include "system/text.h"
 
-constexpr const char* kInstallerWindowClass = "VantelInstallerWindow";
-constexpr const char* kWizardPageClass = "VantelWizardPage";
+constexpr const wchar_t* kInstallerWindowClass = L"VantelInstallerWindow";
+constexpr const wchar_t* kWizardPageClass = L"VantelWizardPage";
 
 struct LoadOptions {
     bool raiseCreatedEvent = true;  // run OnWindowCreated
@@ -63,6 +63,8 @@ public:
     void Destroy();
 
     HWND NativeHandle() const { return window_.load(); }
+    // The DPI the window and its controls are laid out for.
+    int Dpi() const { return dpi_; }
     // The control's window, or nullptr; call on the window's thread.
     HWND Control(int id) const;
     // The window a container's positions count from.
@@ -71,6 +73,7 @@ public:
     void SetCaption(int id, const Text& text);
     Text Caption(int id);
     void SetEditContent(int id, const Text& text);
+    // Empty also when the box holds a character code page 936 cannot carry.
     Text EditContent(int id);
     void Enable(int id, bool enabled);
     bool IsEnabled(int id);
@@ -92,6 +95,15 @@ private:
     HWND CreateControl(const ControlSpec& row);
     LRESULT ControlColours(HDC dc, HWND control, bool edit);
     void ShowOnlyPage(int index);
+    // Lays every control, font, status part and picture out for the DPI.
+    void ApplyDpi(int dpi);
+    void SetStatusPartEdges(HWND bar) const;
+    // Keyboard focus: the first control Tab reaches on the page shown, the
+    // control that gets the focus back when the window is activated, and
+    // the button Enter presses.
+    HWND FirstTabStop() const;
+    void RestoreFocus();
+    int DefaultButton() const;
 
     WindowActionQueue actions_;
     std::atomic<HWND> window_{nullptr};
@@ -102,6 +114,8 @@ private:
     HBRUSH whiteBrush_ = nullptr;
     bool quitOnDestroy_ = true;
     int page_ = 0;  // the page shown; the tab control is kept on it
+    HWND focus_ = nullptr;  // the focus to restore on activation
+    int dpi_ = 96;
 };
 
 // The program's wizard window.

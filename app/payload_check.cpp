@@ -30,7 +30,7 @@ DWORD WINAPI PayloadCheckThread(void*) {
 
 void StartPayloadCheck() {
     if (g_started.exchange(true)) return;
-    g_checked = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    g_checked = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (!g_checked || !StartWorkerThread(PayloadCheckThread)) {
         if (g_checked) CloseHandle(g_checked);
         g_checked = nullptr;

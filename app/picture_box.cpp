@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "app/dpi_scale.h"
 #include "app/gdiplus_include.h"
 
 namespace {
@@ -19,15 +20,50 @@ struct ComRelease {
     void operator()(IUnknown* p) const { if (p) p->Release(); }
 };
 
-struct Picture {
+// One encoded picture and its decoded image.
+struct Source {
+    ByteBuffer bytes;
     std::unique_ptr<IStream, ComRelease> stream;  // must outlive the image
     std::unique_ptr<Gdiplus::Image> image;
+    UINT frameShown = 0;
+
+    bool Decode() {
+        if (image) return true;
+        if (bytes.empty()) return false;
+        stream.reset(SHCreateMemStream(bytes.data(), static_cast<UINT>(bytes.size())));
+        if (!stream) return false;
+        auto decoded = std::make_unique<Gdiplus::Image>(stream.get());
+        if (decoded->GetLastStatus() != Gdiplus::Ok || decoded->GetWidth() == 0) return false;
+        image = std::move(decoded);
+        return true;
+    }
+};
+
+struct Picture {
+    Source base;   // the table's picture: its size, frames and delays
+    Source large;  // twice the size, decoded when first needed
     GUID dimension = Gdiplus::FrameDimensionTime;
     std::vector<UINT> delaysMs;
     UINT frameCount = 0;
     UINT frame = 0;
     bool scaled = false;
     COLORREF background = RGB(255, 255, 255);
+    int dpi = kBaseDpi;
+
+    // The image drawn from at this DPI: the large one above 96 dpi when it
+    // decodes and has the same frames.
+    Source* Drawn() {
+        if (dpi > kBaseDpi && large.Decode() &&
+            large.image->GetFrameCount(&Gdiplus::FrameDimensionTime) ==
+                base.image->GetFrameCount(&Gdiplus::FrameDimensionTime))
+            return &large;
+        return &base;
+    }
+    SIZE DrawnSize(const RECT& box) const {
+        if (scaled) return {box.right - box.left, box.bottom - box.top};
+        return {Scaled(static_cast<int>(base.image->GetWidth()), dpi),
+                Scaled(static_cast<int>(base.image->GetHeight()), dpi)};
+    }
 };
 
 std::vector<UINT> FrameDelays(Gdiplus::Image& image, UINT frames) {
@@ -50,21 +86,20 @@ std::unique_ptr<Picture> Decode(const PictureBoxInit& init) {
     auto picture = std::make_unique<Picture>();
     picture->scaled = init.scaled;
     picture->background = init.background;
-    if (!init.image || init.image->empty()) return picture;
-    picture->stream.reset(SHCreateMemStream(init.image->data(), static_cast<UINT>(init.image->size())));
-    if (!picture->stream) return picture;
-    auto image = std::make_unique<Gdiplus::Image>(picture->stream.get());
-    if (image->GetLastStatus() != Gdiplus::Ok || image->GetWidth() == 0) return picture;
-    UINT frames = image->GetFrameCount(&Gdiplus::FrameDimensionTime);
+    picture->dpi = init.dpi > 0 ? init.dpi : kBaseDpi;
+    if (init.image) picture->base.bytes = *init.image;
+    if (init.large) picture->large.bytes = *init.large;
+    if (!picture->base.Decode()) return picture;
+    Gdiplus::Image& image = *picture->base.image;
+    UINT frames = image.GetFrameCount(&Gdiplus::FrameDimensionTime);
     picture->frameCount = frames == 0 ? 1 : frames;
-    if (frames > 1) picture->delaysMs = FrameDelays(*image, frames);
-    picture->image = std::move(image);
+    if (frames > 1) picture->delaysMs = FrameDelays(image, frames);
     return picture;
 }
 
-Picture* PictureOf(HWND hwnd) { return reinterpret_cast<Picture*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA)); }
+Picture* PictureOf(HWND hwnd) { return reinterpret_cast<Picture*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA)); }
 
-void Draw(const Picture& picture, HDC target, const RECT& box) {
+void Draw(Picture& picture, HDC target, const RECT& box) {
     int width = box.right - box.left;
     int height = box.bottom - box.top;
     // Drawn off-screen first so animation frames do not flicker.
@@ -74,16 +109,23 @@ void Draw(const Picture& picture, HDC target, const RECT& box) {
     HBRUSH brush = CreateSolidBrush(picture.background);
     FillRect(memory, &box, brush);
     DeleteObject(brush);
-    if (picture.image) {
-        Gdiplus::Graphics graphics(memory);
-        if (picture.scaled) {
-            graphics.SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
-            graphics.DrawImage(picture.image.get(), 0, 0, width, height);
-        } else {
-            // Pixel size, whatever resolution the file claims.
-            graphics.DrawImage(picture.image.get(), 0, 0, static_cast<INT>(picture.image->GetWidth()),
-                               static_cast<INT>(picture.image->GetHeight()));
+    if (picture.base.image) {
+        Source& source = *picture.Drawn();
+        Gdiplus::Image& image = *source.image;
+        if (picture.frameCount > 1 && source.frameShown != picture.frame) {
+            image.SelectActiveFrame(&picture.dimension, picture.frame);
+            source.frameShown = picture.frame;
         }
+        Gdiplus::Graphics graphics(memory);
+        const SIZE size = picture.DrawnSize(box);
+        const bool exact = static_cast<LONG>(image.GetWidth()) == size.cx &&
+                           static_cast<LONG>(image.GetHeight()) == size.cy;
+        if (picture.scaled || !exact) {
+            graphics.SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
+            if (&source != &picture.base) graphics.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHighQuality);
+        }
+        // An exact size is pixel for pixel, whatever resolution the file claims.
+        graphics.DrawImage(&image, 0, 0, static_cast<INT>(size.cx), static_cast<INT>(size.cy));
     }
     BitBlt(target, 0, 0, width, height, memory, 0, 0, SRCCOPY);
     SelectObject(memory, old);
@@ -97,7 +139,6 @@ void ScheduleNextFrame(HWND hwnd, const Picture& picture) {
 
 void AdvanceFrame(HWND hwnd, Picture& picture) {
     picture.frame = (picture.frame + 1) % picture.frameCount;
-    picture.image->SelectActiveFrame(&picture.dimension, picture.frame);
     InvalidateRect(hwnd, nullptr, FALSE);
     ScheduleNextFrame(hwnd, picture);
 }
@@ -106,10 +147,10 @@ LRESULT CALLBACK PictureBoxProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
     Picture* picture = PictureOf(hwnd);
     switch (message) {
     case WM_NCCREATE: {
-        const auto* create = reinterpret_cast<const CREATESTRUCTA*>(lParam);
+        const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
         const auto* init = static_cast<const PictureBoxInit*>(create->lpCreateParams);
         if (!init) return FALSE;
-        SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(Decode(*init).release()));
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(Decode(*init).release()));
         break;
     }
     case WM_CREATE:
@@ -136,31 +177,46 @@ LRESULT CALLBACK PictureBoxProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
         return 0;
     }
     case kPicGetFrameCount:
-        return picture && picture->image ? picture->frameCount : 0;
+        return picture && picture->base.image ? picture->frameCount : 0;
     case kPicGetCurrentFrame:
         return picture ? picture->frame : 0;
-    case kPicGetImageSize:
-        if (!picture || !picture->image) return 0;
-        return MAKELRESULT(picture->image->GetWidth(), picture->image->GetHeight());
+    case kPicGetImageSize: {
+        if (!picture || !picture->base.image) return 0;
+        Gdiplus::Image& image = *picture->Drawn()->image;
+        return MAKELRESULT(image.GetWidth(), image.GetHeight());
+    }
+    case kPicGetDrawnSize: {
+        if (!picture || !picture->base.image) return 0;
+        RECT box;
+        GetClientRect(hwnd, &box);
+        SIZE size = picture->DrawnSize(box);
+        return MAKELRESULT(size.cx, size.cy);
+    }
+    case kPicSetDpi:
+        if (picture && wParam > 0) {
+            picture->dpi = static_cast<int>(wParam);
+            InvalidateRect(hwnd, nullptr, FALSE);
+        }
+        return 0;
     case WM_NCDESTROY:
         KillTimer(hwnd, kFrameTimer);
         delete picture;
-        SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
         break;
     }
-    return DefWindowProcA(hwnd, message, wParam, lParam);
+    return DefWindowProcW(hwnd, message, wParam, lParam);
 }
 
 }  // namespace
 
 bool RegisterPictureBoxClass() {
-    WNDCLASSA existing;
-    HINSTANCE instance = GetModuleHandleA(nullptr);
-    if (GetClassInfoA(instance, kPictureBoxClass, &existing)) return true;
-    WNDCLASSA wc{};
+    WNDCLASSW existing;
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    if (GetClassInfoW(instance, kPictureBoxClass, &existing)) return true;
+    WNDCLASSW wc{};
     wc.lpfnWndProc = PictureBoxProc;
     wc.hInstance = instance;
     wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
     wc.lpszClassName = kPictureBoxClass;
-    return RegisterClassA(&wc) != 0;
+    return RegisterClassW(&wc) != 0;
 }

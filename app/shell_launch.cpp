@@ -1,5 +1,7 @@
 #include "app/shell_launch.h"
 
+#include "system/wide_text.h"
+
 namespace {
 
 // SEE_MASK_NOCLOSEPROCESS | SEE_MASK_INVOKEIDLIST | SEE_MASK_FLAG_NO_UI
@@ -7,7 +9,7 @@ constexpr ULONG kLaunchMask = 0x44C;
 
 class WindowsShell : public Shell {
 public:
-    bool Execute(SHELLEXECUTEINFOA& record) override { return ShellExecuteExA(&record) != FALSE; }
+    bool Execute(SHELLEXECUTEINFOW& record) override { return ShellExecuteExW(&record) != FALSE; }
 };
 
 }  // namespace
@@ -19,12 +21,12 @@ Shell& SystemShell() {
 
 HANDLE ShellLaunch(const Text& file, const Text& parameters, std::optional<int> showCommand, bool elevate,
                    const Text& directory, bool wait, HWND owner, LaunchRecord& record, Shell& shell) {
-    record.verb = elevate ? "runas" : "Open";
-    record.file = file;
-    record.parameters = parameters;
-    record.directory = directory;
-    SHELLEXECUTEINFOA& info = record.info;
-    info = SHELLEXECUTEINFOA{};
+    record.verb = elevate ? L"runas" : L"Open";
+    const bool named = WideFromText(TextFromBytes(file.data(), file.size()), record.file);
+    record.parameters = Wide(TextFromBytes(parameters.data(), parameters.size()));
+    record.directory = Wide(TextFromBytes(directory.data(), directory.size()));
+    SHELLEXECUTEINFOW& info = record.info;
+    info = SHELLEXECUTEINFOW{};
     info.cbSize = sizeof(info);
     info.fMask = kLaunchMask;
     info.hwnd = owner;
@@ -35,6 +37,7 @@ HANDLE ShellLaunch(const Text& file, const Text& parameters, std::optional<int> 
     info.nShow = showCommand.value_or(SW_SHOWNORMAL);
     info.hInstApp = nullptr;
     info.lpIDList = nullptr;
+    if (!named) return nullptr;
     // Wine refuses the invoke-item-list flag when no item list is given
     // (Windows then uses the file); nothing started, so ask once without it.
     if (!shell.Execute(info) && !info.hProcess && !info.lpIDList) {

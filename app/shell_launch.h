@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include <optional>
+#include <string>
 
 #include "system/text.h"
 
@@ -15,21 +16,23 @@ struct LaunchRecord {
     LaunchRecord(const LaunchRecord&) = delete;
     LaunchRecord& operator=(const LaunchRecord&) = delete;
 
-    SHELLEXECUTEINFOA info{};
-    Text verb, file, parameters, directory;
+    SHELLEXECUTEINFOW info{};
+    std::wstring verb, file, parameters, directory;
 };
 
 // Where the record goes: the system shell, or a test's stand-in.
 class Shell {
 public:
     virtual ~Shell() = default;
-    virtual bool Execute(SHELLEXECUTEINFOA& record) = 0;
+    virtual bool Execute(SHELLEXECUTEINFOW& record) = 0;
 };
 Shell& SystemShell();
 
 // Verb "runas" when elevate, otherwise "Open"; no show command means
 // SW_SHOWNORMAL. With wait, blocks until the process ends or a message
 // arrives for the calling thread. Returns the record's process handle
-// (not closed here; null when nothing was started).
+// (not closed here; null when nothing was started). The texts reach the
+// shell in UTF-16 from code page 936; a file name that code page does not
+// define starts nothing.
 HANDLE ShellLaunch(const Text& file, const Text& parameters, std::optional<int> showCommand, bool elevate,
                    const Text& directory, bool wait, HWND owner, LaunchRecord& record, Shell& shell = SystemShell());

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <string>
 
+#include "system/wide_text.h"
+
 namespace {
 
 template <typename T>
@@ -17,13 +19,8 @@ struct ComPtr {
     }
 };
 
-std::wstring Wide(const Text& text) {
-    if (text.empty()) return std::wstring();
-    int n = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
-    if (n > 0) MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-    return out;
-}
+// A path as the file functions take it; false when code page 936 does not define it.
+bool WidePath(const Text& path, std::wstring& wide) { return WideFromText(TextFromBytes(path.data(), path.size()), wide); }
 
 // Splits at every backslash character (a two-byte character is never split).
 TextList SplitAtBackslash(const Text& text) {
@@ -87,7 +84,10 @@ BYTE KeyFromName(const Text& lowered) {
 
 }  // namespace
 
-bool FileExists(const Text& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool FileExists(const Text& path) {
+    std::wstring wide;
+    return WidePath(path, wide) && GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 void InitComForThread() { CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
 
@@ -127,7 +127,9 @@ void SplitIconLocation(const Text& location, Text& path, int& index) {
 bool CreateShortcutFile(Text& linkPath, const Text& target, const Text& arguments, const Text& iconLocation,
                         int windowStyle, const Text& description, const Text& hotKey) {
     if (FindChars(LowerAscii(linkPath), ".lnk") == 0) linkPath += ".lnk";
-    if (FileExists(linkPath)) DeleteFileA(linkPath.c_str());
+    std::wstring wideLink, wideTarget;
+    const bool linkNamed = WidePath(linkPath, wideLink);
+    if (linkNamed && FileExists(linkPath)) DeleteFileW(wideLink.c_str());
     TextList components = SplitAtBackslash(target);
     if (components.size() < 2) return false;
     const Text workingDirectory = WorkingDirectoryOf(components);
@@ -139,7 +141,7 @@ bool CreateShortcutFile(Text& linkPath, const Text& target, const Text& argument
         return false;
     ComPtr<IPersistFile> file;
     if (FAILED(link.p->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file.p)))) return false;
-    if (FAILED(link.p->SetPath(Wide(target).c_str()))) return false;
+    if (!WidePath(target, wideTarget) || FAILED(link.p->SetPath(wideTarget.c_str()))) return false;
 
     // From here on a failed field does not stop the link from being saved.
     link.p->SetWorkingDirectory(Wide(workingDirectory).c_str());
@@ -151,6 +153,7 @@ bool CreateShortcutFile(Text& linkPath, const Text& target, const Text& argument
     link.p->SetDescription(Wide(description).c_str());
     link.p->SetArguments(Wide(arguments).c_str());
     link.p->SetHotkey(HotKeyFromText(hotKey));
-    file.p->Save(Wide(linkPath).c_str(), TRUE);
+    // A link path the file functions cannot name is not saved anywhere else.
+    if (linkNamed) file.p->Save(wideLink.c_str(), TRUE);
     return true;
 }

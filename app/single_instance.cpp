@@ -26,7 +26,7 @@ bool ClaimSingleInstance() {
     if (!mutex || error != ERROR_ALREADY_EXISTS) return true;
     CloseHandle(mutex);
     for (DWORD waited = 0; waited < kWindowWaitMs; waited += kPollMs) {
-        if (HWND window = FindWindowA(kInstallerWindowClass, nullptr)) {
+        if (HWND window = FindWindowW(kInstallerWindowClass, nullptr)) {
             BringForward(window);
             break;
         }

@@ -62,6 +62,9 @@ const StatusPartSpec kStatusParts[] = {
     {600, "请认真阅读服务条款，并同意"},
 };
 
+// Page 2 moves on by itself when the install ends.
+const int kMainButtons[] = {ctl::按钮同意条款, ctl::按钮开始安装, 0, ctl::按钮完成安装};
+
 }  // namespace
 
 const WindowSpec& InstallerWindowSpec() { return kWindow; }
@@ -74,3 +77,5 @@ const ControlSpec* FindControlSpec(int id) {
         if (row.id == id) return &row;
     return nullptr;
 }
+
+int MainButtonOfPage(int page) { return page >= 0 && page < 4 ? kMainButtons[page] : 0; }

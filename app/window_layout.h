@@ -87,6 +87,8 @@ std::span<const char* const> TabPageCaptions();
 std::span<const StatusPartSpec> StatusParts();
 // The row of a control, or nullptr.
 const ControlSpec* FindControlSpec(int id);
+// The button that moves a page on (Enter presses it), or 0 for none.
+int MainButtonOfPage(int page);
 
 // Large-font parameters of the labels that carry kLargeFont.
 constexpr int kLargeFontHeight = 21;

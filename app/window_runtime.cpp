@@ -24,10 +24,15 @@ void ShutdownWindowRuntime() {
 
 int RunMessageLoop(HWND window) {
     MSG msg;
-    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
-        if (window && IsWindow(window) && IsDialogMessageA(window, &msg)) continue;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        const bool ours = window && IsWindow(window) && (msg.hwnd == window || IsChild(window, msg.hwnd));
+        // A key pressed in the window shows where the focus is, from then on.
+        if (ours && (msg.message == WM_KEYDOWN || msg.message == WM_SYSKEYDOWN) &&
+            (SendMessageW(window, WM_QUERYUISTATE, 0, 0) & UISF_HIDEFOCUS))
+            SendMessageW(window, WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
+        if (ours && IsDialogMessageW(window, &msg)) continue;
         TranslateMessage(&msg);
-        DispatchMessageA(&msg);
+        DispatchMessageW(&msg);
     }
     return static_cast<int>(msg.wParam);
 }

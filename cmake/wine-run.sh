@@ -9,6 +9,8 @@ wine_arch_select "${VANTEL_WINE_ARCH:-i686}" "$here/../build"
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=;winemenubuilder.exe=d}"
 export DISPLAY="${DISPLAY:-:99}"
+# VANTEL_WINE_LANG: another locale for a run on another code page.
+lang=${VANTEL_WINE_LANG:-zh_CN.UTF-8}
 source "$here/wine-locale.sh"
-wine_locale_prepare "$here/../build"
-exec env LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 "$WINE_LOADER" "$@"
+wine_locale_prepare "$here/../build" "$lang"
+exec env LANG="$lang" LC_ALL="$lang" "$WINE_LOADER" "$@"

@@ -13,7 +13,7 @@ constexpr DWORD kWakeMask = 0xFF;
 constexpr long long kLongestDelay = 900000000000000LL;
 
 struct TimerHandle {
-    HANDLE handle = CreateWaitableTimerA(nullptr, FALSE, nullptr);
+    HANDLE handle = CreateWaitableTimerW(nullptr, FALSE, nullptr);
     ~TimerHandle() {
         if (handle) CloseHandle(handle);
     }

@@ -13,7 +13,7 @@ void PumpPendingMessages() {
     MSG msg;
     // Taken in one step: a peek followed by a removal may take a WM_QUIT
     // that arrived in between, which the message loop would then never see.
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
         if (msg.message == WM_QUIT) {
             PostQuitMessage(static_cast<int>(msg.wParam));
             // The quit is not news to a wait that follows: without this a
@@ -22,7 +22,7 @@ void PumpPendingMessages() {
             return;
         }
         TranslateMessage(&msg);
-        DispatchMessageA(&msg);
+        DispatchMessageW(&msg);
         if (GetTickCount() - start >= kLongestPumpMs) return;
     }
 }

@@ -46,7 +46,7 @@ bool HasEnded(HANDLE thread) {
 void StartThreadRegistry() {
     if (g_lock) return;
     g_stopping = false;
-    g_stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    g_stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     g_lock = new CriticalSectionLock;
     g_table = new HashTable;
     g_table->create();

@@ -6,6 +6,8 @@ installer.ico     the same mark at 16, 32, 48 and 256 pixels (the programs' icon
 folder.gif        157 x 157, 16 frames: a folder with a bouncing arrow
 installing.gif    400 x 300, 120 frames: files flying into a box, with a
                   progress bar sweeping below
+*@2x.*            each picture drawn again at twice the size, for displays
+                  above 96 dpi (the wizard scales them down, never up)
 
 Run it again after changing a drawing; the outputs are committed so the
 build needs no Python.
@@ -49,6 +51,42 @@ def draw_logo(scale=1):
 
 def logo():
     draw_logo().save(os.path.join(OUT, "logo.png"), optimize=True)
+    draw_logo(2).save(os.path.join(OUT, "logo@2x.png"), optimize=True)
+
+
+class ScaledDraw:
+    """ImageDraw with every coordinate, radius and line width multiplied by
+    scale; at scale 1 it draws exactly what ImageDraw draws."""
+
+    def __init__(self, img, scale):
+        self.draw = ImageDraw.Draw(img)
+        self.scale = scale
+
+    def _xy(self, xy):
+        s = self.scale
+        if isinstance(xy[0], (tuple, list)):
+            return [(x * s, y * s) for x, y in xy]
+        return tuple(v * s for v in xy)
+
+    def _options(self, options):
+        if "width" in options:
+            options = dict(options, width=options["width"] * self.scale)
+        return options
+
+    def rounded_rectangle(self, xy, radius, **options):
+        self.draw.rounded_rectangle(self._xy(xy), radius=radius * self.scale, **self._options(options))
+
+    def rectangle(self, xy, **options):
+        self.draw.rectangle(self._xy(xy), **self._options(options))
+
+    def polygon(self, xy, **options):
+        self.draw.polygon(self._xy(xy), **self._options(options))
+
+    def ellipse(self, xy, **options):
+        self.draw.ellipse(self._xy(xy), **self._options(options))
+
+    def line(self, xy, **options):
+        self.draw.line(self._xy(xy), **self._options(options))
 
 
 def icon_bitmap(img):
@@ -93,12 +131,17 @@ def to_palette(img):
     return img.convert("P", palette=Image.ADAPTIVE, colors=32)
 
 
-def folder_frames():
+def scaled_name(name, scale):
+    base, ext = os.path.splitext(name)
+    return name if scale == 1 else f"{base}@{scale}x{ext}"
+
+
+def folder_frames(scale=1):
     size, count = 157, 16
     frames = []
     for i in range(count):
-        img = Image.new("RGB", (size, size), WHITE)
-        d = ImageDraw.Draw(img)
+        img = Image.new("RGB", (size * scale, size * scale), WHITE)
+        d = ScaledDraw(img, scale)
         # Folder body with its tab.
         d.rounded_rectangle((22, 62, 134, 136), radius=8, fill=(240, 196, 84))
         d.rounded_rectangle((22, 50, 72, 70), radius=6, fill=(226, 170, 60))
@@ -117,16 +160,16 @@ def folder_frames():
             r = 4 if lit else 2
             d.ellipse((x - r, y - r, x + r, y + r), fill=DARK_GREEN if lit else GREY)
         frames.append(to_palette(img))
-    save_gif(frames, "folder.gif", 80)
+    save_gif(frames, scaled_name("folder.gif", scale), 80)
 
 
-def installing_frames():
+def installing_frames(scale=1):
     w, h, count = 400, 300, 120
     frames = []
     for i in range(count):
         t = i / count
-        img = Image.new("RGB", (w, h), WHITE)
-        d = ImageDraw.Draw(img)
+        img = Image.new("RGB", (w * scale, h * scale), WHITE)
+        d = ScaledDraw(img, scale)
         # The box the files land in.
         d.polygon([(140, 150), (260, 150), (280, 230), (120, 230)], fill=(150, 110, 70))
         d.polygon([(140, 150), (260, 150), (240, 130), (160, 130)], fill=(190, 150, 100))
@@ -143,12 +186,13 @@ def installing_frames():
         d.rounded_rectangle((60, 255, 340, 275), radius=9, fill=LIGHT_GREEN)
         d.rounded_rectangle((60, 255, 60 + max(18, int(280 * t)), 275), radius=9, fill=GREEN)
         frames.append(to_palette(img))
-    save_gif(frames, "installing.gif", 40)
+    save_gif(frames, scaled_name("installing.gif", scale), 40)
 
 
 if __name__ == "__main__":
     os.makedirs(OUT, exist_ok=True)
     logo()
     icon()
-    folder_frames()
-    installing_frames()
+    for scale in (1, 2):
+        folder_frames(scale)
+        installing_frames(scale)

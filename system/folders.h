@@ -8,7 +8,11 @@ constexpr int kCsidlDesktop = 0x00;
 constexpr int kCsidlProgramFiles = 0x26;
 constexpr int kCsidlTempPseudo = -11;
 
+// Paths come from the wide system calls and are converted to code page 936;
+// one that code page cannot carry is a failure (empty), never a guess.
+
 // The temporary directory without a final backslash; empty on failure.
+// One code page 936 cannot name gives way to the Windows folder's "Temp".
 Text TempDirectory();
 // The folder's path; -11 is the temporary directory. Empty on failure.
 Text SpecialFolderPath(int folderId);

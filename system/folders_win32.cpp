@@ -5,10 +5,24 @@
 
 #include <atomic>
 
+#include "system/wide_text.h"
+
 namespace {
 
 // Loaded once and never released; 0 until the first successful load.
 std::atomic<HMODULE> g_shellLibrary{nullptr};
+
+// Result buffers, in bytes of the text they may hold.
+constexpr std::size_t kFolderBytes = 1024;
+constexpr std::size_t kDialogBytes = 2048;
+
+// A path the system gave, as a text that fits the caller's buffer; empty
+// when code page 936 cannot carry it (a profile folder named in another
+// script), so no caller works on a guessed spelling of it.
+Text PathFromSystem(const wchar_t* wide, std::size_t capacity, std::size_t maxBytes) {
+    Text path = TextFromWideBuffer(wide, capacity);
+    return path.size() < maxBytes ? path : Text();
+}
 
 struct ItemList {
     LPITEMIDLIST pidl = nullptr;
@@ -18,9 +32,9 @@ struct ItemList {
 };
 
 Text OwnDirectory() {
-    char path[MAX_PATH * 2] = {};
-    DWORD n = GetModuleFileNameA(nullptr, path, sizeof(path) - 1);
-    Text text(path, n);
+    wchar_t path[MAX_PATH * 2] = {};
+    DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH * 2 - 1);
+    Text text = TextFromWideBuffer(path, n);
     std::size_t slash = text.find_last_of('\\');
     return slash == Text::npos ? Text() : text.substr(0, slash);
 }
@@ -33,42 +47,59 @@ bool EnsureShellLibrary() {
     return module != nullptr;
 }
 
-using RtlInitAnsiStringFn = VOID(NTAPI*)(PANSI_STRING, PCSZ);
-using RtlAnsiStringToUnicodeStringFn = NTSTATUS(NTAPI*)(PUNICODE_STRING, PCANSI_STRING, BOOLEAN);
-using RtlFreeUnicodeStringFn = VOID(NTAPI*)(PUNICODE_STRING);
 using LdrLoadDllFn = NTSTATUS(NTAPI*)(PWSTR, PULONG, PUNICODE_STRING, PHANDLE);
 
+// The counted name is built from the code page 936 conversion, not by the
+// native ANSI routines, which would read the name in the system's code page.
 HMODULE LoadWithNativeLoader(const Text& name) {
-    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    auto initAnsi = reinterpret_cast<RtlInitAnsiStringFn>(GetProcAddress(ntdll, "RtlInitAnsiString"));
-    auto toUnicode =
-        reinterpret_cast<RtlAnsiStringToUnicodeStringFn>(GetProcAddress(ntdll, "RtlAnsiStringToUnicodeString"));
-    auto freeUnicode = reinterpret_cast<RtlFreeUnicodeStringFn>(GetProcAddress(ntdll, "RtlFreeUnicodeString"));
-    auto loadDll = reinterpret_cast<LdrLoadDllFn>(GetProcAddress(ntdll, "LdrLoadDll"));
-    if (!initAnsi || !toUnicode || !freeUnicode || !loadDll) return nullptr;
-    ANSI_STRING ansi;
-    initAnsi(&ansi, name.c_str());
+    auto loadDll =
+        reinterpret_cast<LdrLoadDllFn>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "LdrLoadDll"));
+    std::wstring wide;
+    if (!loadDll || !WideFromText(TextFromBytes(name.data(), name.size()), wide)) return nullptr;
+    // A counted string holds at most 32767 characters and its terminator.
+    if (wide.size() >= 0x7FFF) return nullptr;
     UNICODE_STRING unicode{};
-    if (toUnicode(&unicode, &ansi, TRUE) != 0) return nullptr;
+    unicode.Buffer = wide.data();
+    unicode.Length = static_cast<USHORT>(wide.size() * sizeof(wchar_t));
+    unicode.MaximumLength = static_cast<USHORT>(unicode.Length + sizeof(wchar_t));
     HANDLE module = nullptr;
     ULONG flags = 0;
-    NTSTATUS status = loadDll(nullptr, &flags, &unicode, &module);
-    freeUnicode(&unicode);
-    return status == 0 ? static_cast<HMODULE>(module) : nullptr;
+    return loadDll(nullptr, &flags, &unicode, &module) == 0 ? static_cast<HMODULE>(module) : nullptr;
 }
 
 }  // namespace
 
 HMODULE LoadModule(const Text& name, bool useNativeLoader) {
-    return useNativeLoader ? LoadWithNativeLoader(name) : LoadLibraryA(name.c_str());
+    if (useNativeLoader) return LoadWithNativeLoader(name);
+    std::wstring wide;
+    return WideFromText(TextFromBytes(name.data(), name.size()), wide) ? LoadLibraryW(wide.c_str()) : nullptr;
 }
 
 HMODULE ShellLibraryHandle() { return g_shellLibrary.load(); }
 
+// The system's own temporary folder, the last one Windows itself would
+// take; empty when it is not there.
+Text WindowsTempDirectory() {
+    wchar_t buffer[kFolderBytes] = {};
+    UINT length = GetWindowsDirectoryW(buffer, kFolderBytes);
+    if (length == 0 || length >= kFolderBytes) return Text();
+    Text path = PathFromSystem(buffer, kFolderBytes, kFolderBytes - 5);
+    if (path.empty()) return Text();
+    if (EndsWithBackslashChar(path)) path.pop_back();
+    path += "\\Temp";
+    DWORD attributes = GetFileAttributesW(Wide(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) ? path : Text();
+}
+
 Text TempDirectory() {
-    char buffer[1024] = {};
-    if (GetTempPathA(sizeof(buffer), buffer) == 0) return Text();
-    Text path = TextFromBytes(buffer, sizeof(buffer));
+    wchar_t buffer[kFolderBytes] = {};
+    DWORD length = GetTempPathW(kFolderBytes, buffer);
+    if (length == 0 || length >= kFolderBytes) return Text();
+    Text path = PathFromSystem(buffer, kFolderBytes, kFolderBytes);
+    // A profile folder code page 936 cannot name (a Korean user name, say):
+    // the system's temporary folder instead, never a guessed spelling that
+    // might be another user's.
+    if (path.empty()) return WindowsTempDirectory();
     if (EndsWithBackslashChar(path)) path.pop_back();
     return path;
 }
@@ -78,24 +109,25 @@ Text SpecialFolderPath(int folderId) {
     if (!EnsureShellLibrary()) return Text();
     ItemList items;
     if (FAILED(SHGetSpecialFolderLocation(nullptr, folderId, &items.pidl)) || !items.pidl) return Text();
-    char buffer[1024] = {};
-    if (!SHGetPathFromIDListA(items.pidl, buffer)) return Text();
-    return TextFromBytes(buffer, sizeof(buffer));
+    wchar_t buffer[MAX_PATH] = {};
+    if (!SHGetPathFromIDListW(items.pidl, buffer)) return Text();
+    return PathFromSystem(buffer, MAX_PATH, kFolderBytes);
 }
 
 Text BrowseForFolder(HWND owner, const Text& title, int rootFolderId) {
     ItemList root;
     SHGetSpecialFolderLocation(owner, rootFolderId, &root.pidl);
-    BROWSEINFOA info{};
+    const std::wstring wideTitle = Wide(TextFromBytes(title.data(), title.size()));
+    BROWSEINFOW info{};
     info.hwndOwner = owner;
     info.pidlRoot = root.pidl;
     info.pszDisplayName = nullptr;
-    info.lpszTitle = title.c_str();
+    info.lpszTitle = wideTitle.c_str();
     info.ulFlags = 0xFE;
     ItemList chosen;
-    chosen.pidl = SHBrowseForFolderA(&info);
+    chosen.pidl = SHBrowseForFolderW(&info);
     if (!chosen.pidl) return Text();
-    char buffer[2048] = {};
-    if (!SHGetPathFromIDListA(chosen.pidl, buffer)) return Text();
-    return TextFromBytes(buffer, sizeof(buffer));
+    wchar_t buffer[MAX_PATH] = {};
+    if (!SHGetPathFromIDListW(chosen.pidl, buffer)) return Text();
+    return PathFromSystem(buffer, MAX_PATH, kDialogBytes);
 }

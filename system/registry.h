@@ -1,6 +1,6 @@
 #pragma once
-// The registry value store: a typed writer through the Unicode interface
-// and a text reader through the ANSI interface.
+// The registry value store: a typed writer and a text reader, both through
+// the Unicode interface with texts in code page 936.
 #include <windows.h>
 
 #include <cstdint>
@@ -21,6 +21,6 @@ bool WriteRegistryValue(std::uint32_t root, const Text& subkeyPath, const Text& 
 // The value's data as text (at most 2048 bytes); empty on any failure.
 Text ReadRegistryText(std::uint32_t root, const Text& subkeyPath, const Text& valueName);
 
-// ANSI code page to UTF-16LE bytes, with one wide NUL appended on request;
+// Code page 936 to UTF-16LE bytes, with one wide NUL appended on request;
 // an empty text gives an empty buffer either way.
 ByteBuffer TextToUtf16(const Text& text, bool withTerminator = false);

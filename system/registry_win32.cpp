@@ -1,6 +1,9 @@
 #include "system/registry.h"
 
 #include <cstring>
+#include <string>
+
+#include "system/wide_text.h"
 
 namespace {
 
@@ -68,11 +71,10 @@ HKEY RegistryRootKey(std::uint32_t root) {
 
 ByteBuffer TextToUtf16(const Text& text, bool withTerminator) {
     if (text.empty()) return ByteBuffer();
-    int length = static_cast<int>(text.size());
-    int units = MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0);
-    if (units <= 0) return ByteBuffer();
-    ByteBuffer out(static_cast<std::size_t>(units) * 2, 0);
-    MultiByteToWideChar(CP_ACP, 0, text.data(), length, reinterpret_cast<wchar_t*>(out.data()), units);
+    const std::wstring wide = Wide(text);
+    if (wide.empty()) return ByteBuffer();
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(wide.data());
+    ByteBuffer out(bytes, bytes + wide.size() * sizeof(wchar_t));
     if (withTerminator) out.insert(out.end(), {0, 0});
     return out;
 }
@@ -101,15 +103,34 @@ bool WriteRegistryValue(std::uint32_t root, const Text& subkeyPath, const Text& 
     return status == ERROR_SUCCESS;
 }
 
+// Reads through the wide interface and converts string data to code page
+// 936 as the ANSI interface would on a GBK system: the same 2048-byte
+// limit on the converted data, other types as their raw bytes. A string
+// code page 936 cannot carry is unreadable (empty), not a guessed path.
 Text ReadRegistryText(std::uint32_t root, const Text& subkeyPath, const Text& valueName) {
+    std::wstring wideSubkey, wideName;
+    if (!WideFromText(TextFromBytes(subkeyPath.data(), subkeyPath.size()), wideSubkey) ||
+        !WideFromText(TextFromBytes(valueName.data(), valueName.size()), wideName))
+        return Text();
     KeyHandle key;
-    if (RegOpenKeyExA(RegistryRootKey(root), subkeyPath.c_str(), 0, kAccess, &key.key) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(RegistryRootKey(root), wideSubkey.c_str(), 0, kAccess, &key.key) != ERROR_SUCCESS)
         return Text();
-    char buffer[kReadBufferSize + 1] = {};
     DWORD type = 0;
-    DWORD size = kReadBufferSize;
-    if (RegQueryValueExA(key.key, valueName.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) !=
-        ERROR_SUCCESS)
+    DWORD size = 0;
+    if (RegQueryValueExW(key.key, wideName.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return Text();
+    // Wide strings take at most twice the bytes of their GBK form; a larger value cannot fit.
+    if (size > 2 * kReadBufferSize + 2) return Text();
+    ByteBuffer data(size + 2, 0);
+    if (RegQueryValueExW(key.key, wideName.c_str(), nullptr, &type, data.data(), &size) != ERROR_SUCCESS)
         return Text();
-    return TextFromBytes(buffer, size < kReadBufferSize ? size : kReadBufferSize);
+    data.resize(size);
+    if (type != REG_SZ && type != REG_EXPAND_SZ && type != REG_MULTI_SZ) {
+        if (data.size() > kReadBufferSize) return Text();
+        return TextFromBytes(data);
+    }
+    std::wstring wide(data.size() / sizeof(wchar_t), L'\0');
+    std::memcpy(wide.data(), data.data(), wide.size() * sizeof(wchar_t));
+    Text text;
+    if (!TextFromWide(wide, text) || text.size() > kReadBufferSize) return Text();
+    return TextFromBytes(text.data(), text.size());
 }

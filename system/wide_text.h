@@ -17,3 +17,7 @@ bool TextFromWide(const std::wstring& wide, Text& text);
 // what cannot convert becomes the code page's default character.
 std::wstring Wide(const Text& text);
 Text Narrow(const std::wstring& wide);
+
+// What the system wrote into a buffer of `capacity` wide characters, up to
+// its first NUL; empty when it does not convert strictly.
+Text TextFromWideBuffer(const wchar_t* wide, std::size_t capacity);

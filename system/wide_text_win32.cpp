@@ -47,3 +47,11 @@ Text Narrow(const std::wstring& wide) {
     WideCharToMultiByte(kTextCodePage, 0, wide.data(), size, text.data(), length, nullptr, nullptr);
     return text;
 }
+
+Text TextFromWideBuffer(const wchar_t* wide, std::size_t capacity) {
+    std::size_t length = 0;
+    while (length < capacity && wide[length] != L'\0') ++length;
+    Text text;
+    if (!TextFromWide(std::wstring(wide, length), text)) text.clear();
+    return text;
+}

@@ -4,19 +4,20 @@
 #include <vector>
 
 #include "app/shell_launch.h"
+#include "system/wide_text.h"
 
 namespace {
 
 // What one shell call saw: the record and the texts its pointers led to.
 struct Seen {
-    SHELLEXECUTEINFOA record;
+    SHELLEXECUTEINFOW record;
     Text verb, file, parameters, directory;
 };
 
 class CapturingShell : public Shell {
 public:
     explicit CapturingShell(bool starts) : starts_(starts) {}
-    bool Execute(SHELLEXECUTEINFOA& record) override {
+    bool Execute(SHELLEXECUTEINFOW& record) override {
         calls.push_back({record, Safe(record.lpVerb), Safe(record.lpFile), Safe(record.lpParameters),
                          Safe(record.lpDirectory)});
         if (starts_) record.hProcess = kProcess;
@@ -26,7 +27,7 @@ public:
     std::vector<Seen> calls;
 
 private:
-    static Text Safe(const char* text) { return text ? Text(text) : Text("<null>"); }
+    static Text Safe(const wchar_t* text) { return text ? Narrow(text) : Text("<null>"); }
     bool starts_;
 };
 
@@ -71,12 +72,12 @@ TEST(ShellLaunch, FillsTheRecordAndTheCallerKeepsItValid) {
         EXPECT_EQ(seen.record.hInstApp, nullptr);
         EXPECT_EQ(seen.record.lpIDList, nullptr);
 
-        const SHELLEXECUTEINFOA& kept = record.info;
+        const SHELLEXECUTEINFOW& kept = record.info;
         ASSERT_TRUE(kept.lpVerb && kept.lpFile && kept.lpParameters && kept.lpDirectory);
-        EXPECT_EQ(Text(kept.lpVerb), c.verb);
-        EXPECT_EQ(Text(kept.lpFile), "D:\\dir\\VantelPA.exe");
-        EXPECT_EQ(Text(kept.lpParameters), c.parameters);
-        EXPECT_EQ(Text(kept.lpDirectory), c.directory);
+        EXPECT_EQ(Narrow(kept.lpVerb), c.verb);
+        EXPECT_EQ(Narrow(kept.lpFile), "D:\\dir\\VantelPA.exe");
+        EXPECT_EQ(Narrow(kept.lpParameters), c.parameters);
+        EXPECT_EQ(Narrow(kept.lpDirectory), c.directory);
         EXPECT_EQ(kept.nShow, c.expectedShow);
         EXPECT_EQ(kept.hProcess, CapturingShell::kProcess);
     }
@@ -90,4 +91,17 @@ TEST(ShellLaunch, AsksOnceMoreWithoutTheItemListFlagWhenNothingStarted) {
     EXPECT_EQ(shell.calls[0].record.fMask, 0x44Cu);
     EXPECT_EQ(shell.calls[1].record.fMask, 0x44Cu & ~static_cast<ULONG>(SEE_MASK_INVOKEIDLIST));
     EXPECT_EQ(shell.calls[1].file, "C:\\notes.txt");
+}
+
+TEST(ShellLaunch, NamesReachTheShellInUtf16FromCodePage936) {
+    CapturingShell shell(true);
+    LaunchRecord record;
+    ShellLaunch("D:\\VantelPA\\升级说明与必看.txt", "-ver=2.2.06", std::nullopt, false, "", false, nullptr, record, shell);
+    ASSERT_EQ(shell.calls.size(), 1u);
+    EXPECT_EQ(std::wstring(record.info.lpFile), L"D:\\VantelPA\\\u5347\u7EA7\u8BF4\u660E\u4E0E\u5FC5\u770B.txt");
+
+    // A lead byte with no second byte names no file: nothing is started.
+    CapturingShell refused(true);
+    EXPECT_EQ(ShellLaunch("D:\\\x81", "", std::nullopt, false, "", false, nullptr, record, refused), nullptr);
+    EXPECT_TRUE(refused.calls.empty());
 }

@@ -8,15 +8,9 @@
 
 #include "app/shortcut.h"
 #include "system/folders.h"
+#include "system/wide_text.h"
 
 namespace {
-
-std::wstring Wide(const Text& text) {
-    int n = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-    return out;
-}
 
 struct LinkFields {
     bool loaded = false;

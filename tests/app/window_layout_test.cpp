@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <vector>
 #include <string>
 
 #include "app/installer_window.h"
@@ -38,7 +39,7 @@ std::string ExpectedClass(ControlKind kind) {
     case ControlKind::EditBox: return "edit";
     case ControlKind::Tab: return "systabcontrol32";
     case ControlKind::StatusBar: return "msctls_statusbar32";
-    case ControlKind::PicBox: return Lower(kPictureBoxClass);
+    case ControlKind::PicBox: return "vantelpicbox";
     }
     return {};
 }
@@ -252,4 +253,64 @@ TEST_F(BuiltWindow, TabHeadersDoNotSwitchPages) {
     EXPECT_FALSE(IsWindowVisible(window.ContainerHandle(Container::Page0)));
     window.SetPage(4);
     EXPECT_EQ(window.CurrentPage(), 3);
+}
+
+// What a move to a display of another scale does: the window takes the
+// suggested rectangle and every row of the table is laid out again at that
+// DPI, then back at 96 dpi exactly where the table says.
+TEST_F(BuiltWindow, ADpiChangeLaysTheTableOutAgainAtThatScale) {
+    HWND hwnd = window.NativeHandle();
+    auto expectLayout = [&](int dpi) {
+        SCOPED_TRACE(dpi);
+        auto px = [dpi](int v) { return MulDiv(v, dpi, 96); };
+        for (const ControlSpec& c : InstallerControls()) {
+            RECT r = RectInParent(window.Control(c.id));
+            EXPECT_EQ(r.left, px(c.left)) << c.id;
+            EXPECT_EQ(r.top, px(c.top)) << c.id;
+            EXPECT_EQ(r.right - r.left, px(c.width)) << c.id;
+            EXPECT_EQ(r.bottom - r.top, px(c.height)) << c.id;
+            if (c.kind == ControlKind::PicBox) continue;
+            LOGFONTW font{};
+            GetObjectW(reinterpret_cast<HFONT>(SendMessageW(window.Control(c.id), WM_GETFONT, 0, 0)), sizeof(font),
+                       &font);
+            bool large = c.id == ctl::透明标签3 || c.id == ctl::透明标签4;
+            EXPECT_EQ(font.lfHeight, px(large ? -21 : -12)) << c.id;
+        }
+        RECT page;
+        GetClientRect(window.ContainerHandle(Container::Page1), &page);
+        EXPECT_EQ(page.right, px(710));
+        EXPECT_EQ(page.bottom, px(390));
+        int edges[2] = {};
+        SendMessageW(window.Control(ctl::状态条1), SB_GETPARTS, 2, reinterpret_cast<LPARAM>(edges));
+        EXPECT_EQ(edges[0], px(200));
+        EXPECT_EQ(edges[1], px(800));
+    };
+    auto pictureSizes = [&](int id) {
+        HWND picture = window.Control(id);
+        LRESULT from = SendMessageW(picture, kPicGetImageSize, 0, 0);
+        LRESULT drawn = SendMessageW(picture, kPicGetDrawnSize, 0, 0);
+        return std::vector<int>{LOWORD(from), HIWORD(from), LOWORD(drawn), HIWORD(drawn)};
+    };
+
+    // 125 %: the window still fits the test's 1024x768 screen.
+    RECT suggested{40, 30, 40 + 871, 30 + 643};
+    SendMessageW(hwnd, WM_DPICHANGED, MAKEWPARAM(120, 120), reinterpret_cast<LPARAM>(&suggested));
+    RECT frame;
+    GetWindowRect(hwnd, &frame);
+    EXPECT_EQ(frame.left, 40);
+    EXPECT_EQ(frame.top, 30);
+    EXPECT_EQ(frame.right - frame.left, 871);
+    EXPECT_EQ(frame.bottom - frame.top, 643);
+    expectLayout(120);
+    // Drawn from the pictures of twice the size, scaled down, never up.
+    EXPECT_EQ(pictureSizes(ctl::图片框1), (std::vector<int>{128, 128, 80, 80}));
+    EXPECT_EQ(pictureSizes(ctl::图片框4), (std::vector<int>{314, 314, 196, 196}));
+    EXPECT_EQ(pictureSizes(ctl::图片框2), (std::vector<int>{800, 600, 410, 320}));
+
+    RECT back{100, 100, 100 + 697, 100 + 514};
+    SendMessageW(hwnd, WM_DPICHANGED, MAKEWPARAM(96, 96), reinterpret_cast<LPARAM>(&back));
+    expectLayout(96);
+    EXPECT_EQ(pictureSizes(ctl::图片框1), (std::vector<int>{64, 64, 64, 64}));
+    EXPECT_EQ(pictureSizes(ctl::图片框4), (std::vector<int>{157, 157, 157, 157}));
+    EXPECT_EQ(pictureSizes(ctl::图片框2), (std::vector<int>{400, 300, 328, 256}));
 }

@@ -17,8 +17,22 @@ using std::min;
 }  // namespace Gdiplus
 #include <gdiplus.h>
 
-#include "payload/file_ops.h"
+#include "payload/md5.h"
 #include "process/process_scan.h"
+#include "system/wide_text.h"
+
+namespace {
+
+// The driver reads the wizard's pixels as they are: a process that is not
+// DPI-aware would see every rectangle scaled back to 96 dpi.
+const bool kDpiAware = [] {
+    using SetContextFn = BOOL(WINAPI*)(HANDLE);
+    auto set = reinterpret_cast<SetContextFn>(
+        GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetProcessDpiAwarenessContext"));
+    return set && set(reinterpret_cast<HANDLE>(-4));  // Per-Monitor V2
+}();
+
+}  // namespace
 
 InstallerProcess::~InstallerProcess() {
     if (!info_.hProcess) return;
@@ -31,10 +45,10 @@ InstallerProcess::~InstallerProcess() {
 }
 
 bool InstallerProcess::Start(const std::string& exe, const std::string& arguments) {
-    std::string commandLine = "\"" + exe + "\"" + (arguments.empty() ? "" : " " + arguments);
-    STARTUPINFOA startup{};
+    std::wstring commandLine = Wide("\"" + exe + "\"" + (arguments.empty() ? "" : " " + arguments));
+    STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
-    return CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+    return CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                           &info_) != 0;
 }
 
@@ -161,16 +175,18 @@ std::string ClassName(HWND hwnd) {
     return Lower(name);
 }
 
-Text ControlText(HWND hwnd) {
+std::wstring ControlWideText(HWND hwnd) {
     DWORD_PTR length = 0;
-    if (!SendMessageTimeoutA(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length)) return {};
-    Text text(length + 1, '\0');
+    if (!SendMessageTimeoutW(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length)) return {};
+    std::wstring text(length + 1, L'\0');
     DWORD_PTR copied = 0;
-    SendMessageTimeoutA(hwnd, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), SMTO_ABORTIFHUNG, 5000,
+    SendMessageTimeoutW(hwnd, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), SMTO_ABORTIFHUNG, 5000,
                         &copied);
     text.resize(std::min<std::size_t>(copied, length));
     return text;
 }
+
+Text ControlText(HWND hwnd) { return Narrow(ControlWideText(hwnd)); }
 
 RECT RectInParent(HWND hwnd) {
     RECT rect{};
@@ -194,19 +210,15 @@ Text StatusBarText(HWND bar, int part) {
         if (remote.Address() &&
             (SendMessageW(bar, SB_GETTEXTW, part, reinterpret_cast<LPARAM>(remote.Address())), true) &&
             ReadProcessMemory(process, remote.Address(), wide.data(), bytes, &read)) {
-            int size = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
-            if (size > 1) {
-                result.resize(static_cast<std::size_t>(size));
-                WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, result.data(), size, nullptr, nullptr);
-                result.resize(static_cast<std::size_t>(size) - 1);
-            }
+            wide.resize(wcsnlen(wide.c_str(), length));
+            result = Narrow(wide);
         }
     }
     CloseHandle(process);
     return result;
 }
 
-int TabSelection(HWND tab) { return static_cast<int>(SendMessageA(tab, TCM_GETCURSEL, 0, 0)); }
+int TabSelection(HWND tab) { return static_cast<int>(SendMessageW(tab, TCM_GETCURSEL, 0, 0)); }
 
 // A window's area as it is on the screen, so the frame and every child
 // look as the user sees them.
@@ -268,9 +280,8 @@ bool SaveScreenshot(HWND window, const std::string& folder, const std::string& n
     bool saved = false;
     {
         ScreenCapture capture(window);
-        CreateDirectoryA(folder.c_str(), nullptr);
-        std::string path = folder + "\\" + name;
-        std::wstring widePath(path.begin(), path.end());
+        CreateDirectoryW(Wide(folder).c_str(), nullptr);
+        std::wstring widePath = Wide(folder + "\\" + name);
         CLSID png;
         Gdiplus::Bitmap image(capture.bitmap, nullptr);
         saved = PngEncoder(&png) && image.Save(widePath.c_str(), &png, nullptr) == Gdiplus::Ok;
@@ -279,21 +290,74 @@ bool SaveScreenshot(HWND window, const std::string& folder, const std::string& n
     return saved;
 }
 
-bool SetControlText(HWND control, const Text& text) {
+bool SetControlWideText(HWND control, const std::wstring& text) {
     DWORD_PTR result = 0;
-    return SendMessageTimeoutA(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), SMTO_ABORTIFHUNG,
+    return SendMessageTimeoutW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), SMTO_ABORTIFHUNG,
                                5000, &result) &&
            result == TRUE;
 }
 
-void Click(HWND button) { SendMessageA(button, BM_CLICK, 0, 0); }
+bool SetControlText(HWND control, const Text& text) { return SetControlWideText(control, Wide(text)); }
 
-void PostClick(HWND button) { PostMessageA(button, BM_CLICK, 0, 0); }
+bool BringToForeground(HWND window) {
+    SetForegroundWindow(window);
+    return WaitFor([&] { return GetForegroundWindow() == window; }, 5000);
+}
 
-bool IsChecked(HWND checkBox) { return SendMessageA(checkBox, BM_GETCHECK, 0, 0) == BST_CHECKED; }
+namespace {
+
+INPUT KeyInput(WORD virtualKey, WORD scan, DWORD flags) {
+    INPUT input{};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = virtualKey;
+    input.ki.wScan = scan;
+    input.ki.dwFlags = flags;
+    return input;
+}
+
+}  // namespace
+
+void PressKey(WORD virtualKey, bool shift, bool alt) {
+    std::vector<INPUT> inputs;
+    if (shift) inputs.push_back(KeyInput(VK_SHIFT, 0, 0));
+    if (alt) inputs.push_back(KeyInput(VK_MENU, 0, 0));
+    inputs.push_back(KeyInput(virtualKey, 0, 0));
+    inputs.push_back(KeyInput(virtualKey, 0, KEYEVENTF_KEYUP));
+    if (alt) inputs.push_back(KeyInput(VK_MENU, 0, KEYEVENTF_KEYUP));
+    if (shift) inputs.push_back(KeyInput(VK_SHIFT, 0, KEYEVENTF_KEYUP));
+    SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
+void TypeText(const std::wstring& text) {
+    std::vector<INPUT> inputs;
+    for (wchar_t c : text) {
+        inputs.push_back(KeyInput(0, c, KEYEVENTF_UNICODE));
+        inputs.push_back(KeyInput(0, c, KEYEVENTF_UNICODE | KEYEVENTF_KEYUP));
+    }
+    SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
+HWND FocusOf(HWND window) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof(info);
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info)) return nullptr;
+    return info.hwndFocus;
+}
+
+bool FocusCueShown(HWND control) {
+    DWORD_PTR state = 0;
+    return SendMessageTimeoutW(control, WM_QUERYUISTATE, 0, 0, SMTO_ABORTIFHUNG, 5000, &state) &&
+           !(state & UISF_HIDEFOCUS);
+}
+
+void Click(HWND button) { SendMessageW(button, BM_CLICK, 0, 0); }
+
+void PostClick(HWND button) { PostMessageW(button, BM_CLICK, 0, 0); }
+
+bool IsChecked(HWND checkBox) { return SendMessageW(checkBox, BM_GETCHECK, 0, 0) == BST_CHECKED; }
 
 void SetChecked(HWND checkBox, bool checked) {
-    SendMessageA(checkBox, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+    SendMessageW(checkBox, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
 }
 
 LRESULT SendWithRemoteText(HWND window, UINT message, WPARAM wParam, const Text& text) {
@@ -321,19 +385,19 @@ Text TreeItemText(HWND tree, HTREEITEM item) {
     constexpr int kTextSize = 520;
     Text text;
     {
-        RemoteBuffer remote(process, sizeof(TVITEMA) + kTextSize);
+        RemoteBuffer remote(process, sizeof(TVITEMW) + kTextSize * sizeof(wchar_t));
         auto* base = static_cast<char*>(remote.Address());
-        TVITEMA request{};
+        TVITEMW request{};
         request.mask = TVIF_TEXT;
         request.hItem = item;
-        request.pszText = base + sizeof(TVITEMA);
+        request.pszText = reinterpret_cast<wchar_t*>(base + sizeof(TVITEMW));
         request.cchTextMax = kTextSize;
-        char buffer[kTextSize] = {};
+        wchar_t buffer[kTextSize] = {};
         SIZE_T moved = 0;
         if (base && WriteProcessMemory(process, base, &request, sizeof(request), &moved) &&
-            SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(base)) &&
-            ReadProcessMemory(process, base + sizeof(TVITEMA), buffer, kTextSize, &moved))
-            text.assign(buffer, strnlen(buffer, kTextSize));
+            SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(base)) &&
+            ReadProcessMemory(process, base + sizeof(TVITEMW), buffer, sizeof(buffer), &moved))
+            text = Narrow(std::wstring(buffer, wcsnlen(buffer, kTextSize)));
     }
     CloseHandle(process);
     return text;
@@ -362,46 +426,33 @@ bool SelectTreeItemPath(HWND tree, const std::vector<Text>& parts) {
 Text ReadUserRegistryText(const Text& key, const Text& value, bool* exists) {
     if (exists) *exists = false;
     HKEY handle = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, KEY_QUERY_VALUE, &handle) != ERROR_SUCCESS) return {};
-    Text data;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, Wide(key).c_str(), 0, KEY_QUERY_VALUE, &handle) != ERROR_SUCCESS) return {};
+    std::wstring data;
     DWORD type = 0, size = 0;
-    if (RegQueryValueExA(handle, value.c_str(), nullptr, &type, nullptr, &size) == ERROR_SUCCESS) {
+    const std::wstring name = Wide(value);
+    if (RegQueryValueExW(handle, name.c_str(), nullptr, &type, nullptr, &size) == ERROR_SUCCESS) {
         if (exists) *exists = true;
-        data.resize(size + 1);
-        RegQueryValueExA(handle, value.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size);
-        data.resize(std::min<std::size_t>(size, data.size()));
-        while (!data.empty() && data.back() == '\0') data.pop_back();
+        data.resize(size / sizeof(wchar_t) + 1);
+        RegQueryValueExW(handle, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size);
+        data.resize(std::min<std::size_t>(size / sizeof(wchar_t), data.size()));
+        while (!data.empty() && data.back() == L'\0') data.pop_back();
     }
     RegCloseKey(handle);
-    return data;
+    return Narrow(data);
 }
 
 void DeleteUserRegistryValue(const Text& key, const Text& value) {
     HKEY handle = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, KEY_SET_VALUE, &handle) != ERROR_SUCCESS) return;
-    RegDeleteValueA(handle, value.c_str());
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, Wide(key).c_str(), 0, KEY_SET_VALUE, &handle) != ERROR_SUCCESS) return;
+    RegDeleteValueW(handle, Wide(value).c_str());
     RegCloseKey(handle);
 }
 
 namespace {
 
-Text Narrow(const wchar_t* wide) {
-    int size = WideCharToMultiByte(CP_ACP, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-    if (size <= 1) return {};
-    Text text(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_ACP, 0, wide, -1, text.data(), size, nullptr, nullptr);
-    text.resize(static_cast<std::size_t>(size) - 1);
-    return text;
-}
+Text Narrow(const wchar_t* wide) { return ::Narrow(std::wstring(wide)); }
 
-std::wstring Widen(const Text& text) {
-    int size = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
-    if (size <= 0) return {};
-    std::wstring wide(static_cast<std::size_t>(size), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide.data(), size);
-    wide.resize(static_cast<std::size_t>(size) - 1);
-    return wide;
-}
+std::wstring Widen(const Text& text) { return Wide(text); }
 
 }  // namespace
 
@@ -453,9 +504,9 @@ void EndProcesses(const std::vector<DWORD>& ids) {
 Text ProcessImagePath(DWORD processId) {
     HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
     if (!process) return {};
-    char buffer[MAX_PATH * 2] = {};
-    DWORD size = sizeof(buffer);
-    Text path = QueryFullProcessImageNameA(process, 0, buffer, &size) ? Text(buffer, size) : Text();
+    wchar_t buffer[MAX_PATH * 2] = {};
+    DWORD size = MAX_PATH * 2;
+    Text path = QueryFullProcessImageNameW(process, 0, buffer, &size) ? Narrow(std::wstring(buffer, size)) : Text();
     CloseHandle(process);
     return path;
 }
@@ -472,17 +523,19 @@ std::uint64_t ProcessStartTime(DWORD processId) {
 }
 
 std::int32_t FileAttributesOf(const Text& path) {
-    return static_cast<std::int32_t>(GetFileAttributesA(path.c_str()));
+    return static_cast<std::int32_t>(GetFileAttributesW(Wide(path).c_str()));
 }
+
+bool Exists(const Text& path) { return FileAttributesOf(path) != -1; }
 
 std::uint64_t ModificationTime(const Text& path) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+    if (!GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data)) return 0;
     return (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
 }
 
 bool SetModificationTime(const Text& path, std::uint64_t time) {
-    HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    HANDLE file = CreateFileW(Wide(path).c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     FILETIME stamp{static_cast<DWORD>(time), static_cast<DWORD>(time >> 32)};
@@ -491,16 +544,84 @@ bool SetModificationTime(const Text& path, std::uint64_t time) {
     return set;
 }
 
+namespace {
+
+// Below a scratch folder only: links and junctions are removed, never entered.
+void RemoveWideTree(const std::wstring& path) {
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return;
+    SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        DeleteFileW(path.c_str());
+        return;
+    }
+    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        WIN32_FIND_DATAW entry;
+        HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &entry);
+        if (find != INVALID_HANDLE_VALUE) {
+            do {
+                std::wstring name = entry.cFileName;
+                if (name != L"." && name != L"..") RemoveWideTree(path + L"\\" + name);
+            } while (FindNextFileW(find, &entry));
+            FindClose(find);
+        }
+    }
+    RemoveDirectoryW(path.c_str());
+}
+
+}  // namespace
+
 bool RemoveTree(const Text& folder) {
-    if (!pathExists(folder)) return true;
-    TextList files;
-    collectFiles(folder, files);
-    for (const Text& file : files) SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_NORMAL);
-    return isDirectory(folder) ? deleteTree(folder) : deleteFile(folder);
+    std::wstring wide = Wide(folder);
+    while (!wide.empty() && wide.back() == L'\\') wide.pop_back();
+    RemoveWideTree(wide);
+    return !Exists(folder);
+}
+
+bool DeletePath(const Text& path) {
+    DeleteFileW(Wide(path).c_str());
+    return !Exists(path);
 }
 
 bool WriteFileBytes(const Text& path, const std::string& bytes) {
-    return writeWholeFile(path, reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+              written == bytes.size();
+    CloseHandle(file);
+    return ok;
+}
+
+Text FileMd5(const Text& path) {
+    HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return {};
+    Md5 digest;
+    std::vector<char> chunk(1 << 20);
+    DWORD read = 0;
+    while (ReadFile(file, chunk.data(), static_cast<DWORD>(chunk.size()), &read, nullptr) && read > 0)
+        digest.update(chunk.data(), read);
+    CloseHandle(file);
+    return digest.finish();
+}
+
+TextList FolderNames(const Text& folder) {
+    TextList names;
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW(Wide(folder + "\\*").c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE) return names;
+    do {
+        std::wstring name = entry.cFileName;
+        if (name == L"." || name == L"..") continue;
+        Text text;
+        // A name code page 936 cannot carry shows as such instead of matching by accident.
+        names.push_back(TextFromWide(name, text) ? text : Text("<not GBK>"));
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 namespace {
@@ -561,7 +682,7 @@ std::string UnixPathOf(const Text& path) {
 bool MapDrive(const Text& drive, const Text& folder) {
     std::string unixPath = UnixPathOf(folder);
     if (drive.size() != 2 || unixPath.empty()) return false;
-    return DefineUnixDrive(drive[0], unixPath, DRIVE_FIXED) && GetFileAttributesA((drive + "\\").c_str()) != INVALID_FILE_ATTRIBUTES;
+    return DefineUnixDrive(drive[0], unixPath, DRIVE_FIXED) && Exists(drive + "\\");
 }
 
 void UnmapDrive(const Text& drive, const Text&) {

@@ -47,7 +47,9 @@ HWND FindDescendantOfClass(HWND root, const std::string& className);
 HWND FindControlByText(HWND root, const std::string& className, const Text& text);
 
 std::string ClassName(HWND hwnd);  // lowercase
-Text ControlText(HWND hwnd);       // WM_GETTEXT, carried across processes
+// WM_GETTEXT, carried across processes; as code page 936 spells it.
+Text ControlText(HWND hwnd);
+std::wstring ControlWideText(HWND hwnd);
 // The window's rectangle in its parent's client coordinates.
 RECT RectInParent(HWND hwnd);
 // A status bar part's text, read through memory in the owning process.
@@ -56,6 +58,17 @@ int TabSelection(HWND tab);
 
 // Input as a user gives it. WM_SETTEXT carries its text across processes.
 bool SetControlText(HWND control, const Text& text);
+bool SetControlWideText(HWND control, const std::wstring& text);
+// Keyboard input as a keyboard gives it (SendInput): it goes to the window
+// that has the focus in the foreground window.
+bool BringToForeground(HWND window);
+void PressKey(WORD virtualKey, bool shift = false, bool alt = false);
+void TypeText(const std::wstring& text);
+// The control that has the keyboard focus in the window's thread, or nullptr.
+HWND FocusOf(HWND window);
+// The control draws its focus cue (its UI state does not hide it).
+bool FocusCueShown(HWND control);
+
 // Returns when the click's handler has returned.
 void Click(HWND button);
 // Returns at once: for clicks whose handler opens a modal dialog or ends the process.
@@ -97,14 +110,23 @@ Text ProcessImagePath(DWORD processId);
 // The process's start time in 100 ns units, 0 when it cannot be read.
 std::uint64_t ProcessStartTime(DWORD processId);
 
-// Files: attribute word (-1 when missing), modification time (0 when missing).
+// Files, named through code page 936 and the wide calls whatever the
+// system's code page: attribute word (-1 when missing), modification time
+// (0 when missing).
 std::int32_t FileAttributesOf(const Text& path);
+bool Exists(const Text& path);
 std::uint64_t ModificationTime(const Text& path);
 bool SetModificationTime(const Text& path, std::uint64_t time);
 // Removes a folder with everything below it, read-only files too; true
 // when nothing is left.
 bool RemoveTree(const Text& folder);
+// True when nothing is left at the path.
+bool DeletePath(const Text& path);
 bool WriteFileBytes(const Text& path, const std::string& bytes);
+// The file's MD5 digest; empty when it cannot be read.
+Text FileMd5(const Text& path);
+// The names directly inside the folder, sorted.
+TextList FolderNames(const Text& folder);
 
 // A drive letter such as "X:" that leads to the folder, through Wine's
 // mount manager (false elsewhere); removed again by UnmapDrive.

@@ -18,24 +18,6 @@
 
 namespace {
 
-// Everything the install leaves besides the files: the remembered
-// directory and the desktop link with the installer's values.
-void ExpectRegisteredAndLinked(const Text& chosenDir, const Text& productDir) {
-    bool exists = false;
-    EXPECT_EQ(ReadUserRegistryText(kRegistryKey, kRegistryValue, &exists), chosenDir);
-    EXPECT_TRUE(exists);
-    ShortcutInfo link = ReadShortcut(DesktopLinkPath());
-    ASSERT_TRUE(link.loaded) << DesktopLinkPath();
-    EXPECT_EQ(LowerAscii(link.target), LowerAscii(productDir + "\\" + kProductExe));
-    EXPECT_EQ(LowerAscii(link.workingDirectory), LowerAscii(productDir + "\\"));
-    EXPECT_EQ(link.arguments, " -ver=" + kVersion);
-    EXPECT_EQ(LowerAscii(link.iconPath), LowerAscii(productDir + "\\resource\\zh_logo_64.ico"));
-    EXPECT_EQ(link.iconIndex, 0);
-    EXPECT_EQ(link.description, Text("Vantel防关联"));
-    EXPECT_EQ(link.hotKey, MAKEWORD('R', HOTKEYF_CONTROL | HOTKEYF_ALT));
-    EXPECT_EQ(link.showCommand, SW_SHOWNORMAL);
-}
-
 const PayloadFile* PayloadFileNamed(const Text& path) {
     for (const PayloadFile& file : PayloadFiles())
         if (file.path == path) return &file;

@@ -8,6 +8,7 @@
 #include "app/window_layout.h"
 #include "payload/file_ops.h"
 #include "process/directory.h"
+#include "system/wide_text.h"
 #include "tests/e2e/wizard_session.h"
 
 namespace {
@@ -43,6 +44,12 @@ TEST(Paths, UnusablePathsKeepPageOneAndForwardSlashesInstall) {
     ASSERT_TRUE(SetControlText(pathBox, ""));
     Click(start);
     ExpectStillOnTheDirectoryPage(wizard);
+
+    // A character code page 936 cannot carry makes the path unusable: nothing is made.
+    ASSERT_TRUE(SetControlWideText(pathBox, Wide(root) + L"\\\uD55C\\VantelPA"));
+    Click(start);
+    ExpectStillOnTheDirectoryPage(wizard);
+    EXPECT_EQ(FolderNames(root), TextList{"blocker"});
 
     const Text blocked = root + "\\blocker\\VantelPA";
     ASSERT_TRUE(SetControlText(pathBox, blocked));

@@ -20,6 +20,35 @@ namespace {
 
 const char* const kPageCaptions[] = {"阅读协议", "选择安装目录", "开始安装", "安装完成"};
 
+// What the user must see, written down independently of the app's table.
+const ExpectedControl kExpectedControls[] = {
+    {ctl::分组框1, "button", kWindow, 1, -4, 690, 116, "", true},
+    {ctl::图片框1, "vantelpicbox", kBanner, 24, 29, 64, 64, nullptr, true},
+    {ctl::标签1, "static", kBanner, 119, 18, 544, 40,
+     "Vantel防关联（VantelPA），基于Vantel浏览器（VantelBrowser，chromium内核）的辅助工具，\r\n\r\n"
+     "拥有保持Cookie、自由更改指纹，切换代理IP，自动化操作等强大功能，欢迎使用。",
+     true},
+    {ctl::透明标签1, "static", kBanner, 461, 87, 216, 18, "给您的每个账号都分配独立的浏览器环境", true},
+    {ctl::选择夹1, "systabcontrol32", kWindow, 0, 105, 710, 390, nullptr, true},
+    {ctl::编辑框1, "edit", kPage0, 4, 14, 683, 301, nullptr, true},
+    {ctl::按钮同意条款, "button", kPage0, 560, 319, 126, 36, "同意条款(下一步)", false},
+    {ctl::图片框4, "vantelpicbox", kPage1, 256, 36, 160, 152, nullptr, true},
+    {ctl::透明标签2, "static", kPage1, 10, 243, 144, 24, "可自定义程序安装路径", true},
+    {ctl::编辑框安装路径, "edit", kPage1, 7, 276, 584, 28, nullptr, true},
+    {ctl::按钮选择安装目录, "button", kPage1, 601, 275, 85, 28, "选择安装目录", true},
+    {ctl::按钮开始安装, "button", kPage1, 560, 317, 126, 36, "开始安装", true},
+    {ctl::图片框2, "vantelpicbox", kPage2, 174, 12, 328, 256, nullptr, true},
+    {ctl::透明标签3, "static", kPage2, 194, 275, 304, 32, "安装中，请稍候...", true},
+    {ctl::图片框3, "vantelpicbox", kPage3, 315, 59, 64, 64, nullptr, true},
+    {ctl::透明标签4, "static", kPage3, 284, 140, 136, 32, "安装完成", true},
+    {ctl::选择框显示升级说明, "button", kPage3, 363, 329, 96, 16, "显示升级说明", true},
+    {ctl::选择框运行程序, "button", kPage3, 472, 329, 80, 16, "运行程序", true},
+    {ctl::按钮完成安装, "button", kPage3, 560, 317, 126, 36, "完成安装", true},
+    {ctl::标签版本号, "static", kWindow, 11, 443, 50, 16, "2.2.06", true},
+    {ctl::状态条1, "msctls_statusbar32", kWindow, 0, 465, 691, 20, nullptr, true},
+};
+
+
 std::vector<PayloadFile> ReadPayload() {
     std::vector<PayloadFile> files;
     ByteBuffer packed = readWholeFile(ForwardToBackslashes(PAYLOAD_ARCHIVE));
@@ -35,6 +64,8 @@ std::vector<PayloadFile> ReadPayload() {
 
 }  // namespace
 
+std::span<const ExpectedControl> ExpectedControls() { return kExpectedControls; }
+
 HWND PageWindow(HWND tab, int index) { return FindControlByText(tab, "VantelWizardPage", kPageCaptions[index]); }
 
 Text DefaultInstallDir() { return SpecialFolderPath(kCsidlProgramFiles) + "\\VantelPA"; }
@@ -46,10 +77,10 @@ Text VersionFolder(const Text& chosenDir) { return chosenDir + "\\vantelpa-" + k
 bool MakeCleanState(const std::vector<Text>& folders) {
     EndProcesses(ProcessIdsNamed(kProductExe));
     DeleteUserRegistryValue(kRegistryKey, kRegistryValue);
-    DeleteFileA(DesktopLinkPath().c_str());
+    DeletePath(DesktopLinkPath());
     // Wine's menu builder mirrors each desktop link as a Linux desktop entry.
-    DeleteFileA((SpecialFolderPath(kCsidlDesktop) + "\\Vantel防关联.desktop").c_str());
-    bool clean = ProcessIdsNamed(kProductExe).empty() && !pathExists(DesktopLinkPath());
+    DeletePath(SpecialFolderPath(kCsidlDesktop) + "\\Vantel防关联.desktop");
+    bool clean = ProcessIdsNamed(kProductExe).empty() && !Exists(DesktopLinkPath());
     bool exists = true;
     ReadUserRegistryText(kRegistryKey, kRegistryValue, &exists);
     clean = clean && !exists;
@@ -67,9 +98,25 @@ void ExpectPayloadInstalled(const Text& productDir) {
     Text base = productDir.back() == '\\' ? productDir : productDir + "\\";
     for (const PayloadFile& file : PayloadFiles()) {
         SCOPED_TRACE(base + file.path);
-        EXPECT_EQ(md5OfFile(base + file.path), file.md5);
+        EXPECT_EQ(FileMd5(base + file.path), file.md5);
         EXPECT_EQ(FileAttributesOf(base + file.path), file.attributes);
     }
+}
+
+void ExpectRegisteredAndLinked(const Text& chosenDir, const Text& productDir) {
+    bool exists = false;
+    EXPECT_EQ(ReadUserRegistryText(kRegistryKey, kRegistryValue, &exists), chosenDir);
+    EXPECT_TRUE(exists);
+    ShortcutInfo link = ReadShortcut(DesktopLinkPath());
+    ASSERT_TRUE(link.loaded) << DesktopLinkPath();
+    EXPECT_EQ(LowerAscii(link.target), LowerAscii(productDir + "\\" + kProductExe));
+    EXPECT_EQ(LowerAscii(link.workingDirectory), LowerAscii(productDir + "\\"));
+    EXPECT_EQ(link.arguments, " -ver=" + kVersion);
+    EXPECT_EQ(LowerAscii(link.iconPath), LowerAscii(productDir + "\\resource\\zh_logo_64.ico"));
+    EXPECT_EQ(link.iconIndex, 0);
+    EXPECT_EQ(link.description, Text("Vantel防关联"));
+    EXPECT_EQ(link.hotKey, MAKEWORD('R', HOTKEYF_CONTROL | HOTKEYF_ALT));
+    EXPECT_EQ(link.showCommand, SW_SHOWNORMAL);
 }
 
 bool WizardSession::Open() {

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,21 @@ private:
     bool made_;
 };
 
+// Where a control sits: on the window, in the banner, or on a page (0 to 3).
+enum Where { kWindow = -2, kBanner = -1, kPage0 = 0, kPage1, kPage2, kPage3 };
+
+// A control as the user must see it at 96 dpi, written down independently
+// of the app's table.
+struct ExpectedControl {
+    int id;
+    const char* className;
+    Where where;
+    int left, top, width, height;
+    const char* text;  // nullptr: not compared
+    bool enabled;      // on a first look at the window
+};
+std::span<const ExpectedControl> ExpectedControls();
+
 // The window of one wizard page (0 to 3) inside the tab control.
 HWND PageWindow(HWND tab, int index);
 // The wizard shows this page (the tab selection and the only visible page)
@@ -59,6 +75,9 @@ struct PayloadFile {
 const std::vector<PayloadFile>& PayloadFiles();
 // Every payload file below productDir with its digest and attribute word.
 void ExpectPayloadInstalled(const Text& productDir);
+// Everything the install leaves besides the files: the remembered
+// directory and the desktop link with the installer's values.
+void ExpectRegisteredAndLinked(const Text& chosenDir, const Text& productDir);
 
 // A running installer and its window.
 class WizardSession {

@@ -9,50 +9,11 @@
 
 namespace {
 
-enum Where { kWindow = -2, kBanner = -1, kPage0 = 0, kPage1, kPage2, kPage3 };
-
-struct Expected {
-    int id;
-    const char* className;
-    Where where;
-    int left, top, width, height;
-    const char* text;  // nullptr: not compared here
-    bool enabled;
-};
-
-// What the user must see, written down independently of the app's table.
-const Expected kControls[] = {
-    {ctl::分组框1, "button", kWindow, 1, -4, 690, 116, "", true},
-    {ctl::图片框1, "vantelpicbox", kBanner, 24, 29, 64, 64, nullptr, true},
-    {ctl::标签1, "static", kBanner, 119, 18, 544, 40,
-     "Vantel防关联（VantelPA），基于Vantel浏览器（VantelBrowser，chromium内核）的辅助工具，\r\n\r\n"
-     "拥有保持Cookie、自由更改指纹，切换代理IP，自动化操作等强大功能，欢迎使用。",
-     true},
-    {ctl::透明标签1, "static", kBanner, 461, 87, 216, 18, "给您的每个账号都分配独立的浏览器环境", true},
-    {ctl::选择夹1, "systabcontrol32", kWindow, 0, 105, 710, 390, nullptr, true},
-    {ctl::编辑框1, "edit", kPage0, 4, 14, 683, 301, nullptr, true},
-    {ctl::按钮同意条款, "button", kPage0, 560, 319, 126, 36, "同意条款(下一步)", false},
-    {ctl::图片框4, "vantelpicbox", kPage1, 256, 36, 160, 152, nullptr, true},
-    {ctl::透明标签2, "static", kPage1, 10, 243, 144, 24, "可自定义程序安装路径", true},
-    {ctl::编辑框安装路径, "edit", kPage1, 7, 276, 584, 28, nullptr, true},
-    {ctl::按钮选择安装目录, "button", kPage1, 601, 275, 85, 28, "选择安装目录", true},
-    {ctl::按钮开始安装, "button", kPage1, 560, 317, 126, 36, "开始安装", true},
-    {ctl::图片框2, "vantelpicbox", kPage2, 174, 12, 328, 256, nullptr, true},
-    {ctl::透明标签3, "static", kPage2, 194, 275, 304, 32, "安装中，请稍候...", true},
-    {ctl::图片框3, "vantelpicbox", kPage3, 315, 59, 64, 64, nullptr, true},
-    {ctl::透明标签4, "static", kPage3, 284, 140, 136, 32, "安装完成", true},
-    {ctl::选择框显示升级说明, "button", kPage3, 363, 329, 96, 16, "显示升级说明", true},
-    {ctl::选择框运行程序, "button", kPage3, 472, 329, 80, 16, "运行程序", true},
-    {ctl::按钮完成安装, "button", kPage3, 560, 317, 126, 36, "完成安装", true},
-    {ctl::标签版本号, "static", kWindow, 11, 443, 50, 16, "2.2.06", true},
-    {ctl::状态条1, "msctls_statusbar32", kWindow, 0, 465, 691, 20, nullptr, true},
-};
-
 void ExpectControls(HWND window) {
     HWND banner = FindControlById(window, ctl::分组框1);
     HWND tab = FindControlById(window, ctl::选择夹1);
     ASSERT_TRUE(banner && tab);
-    for (const Expected& e : kControls) {
+    for (const ExpectedControl& e : ExpectedControls()) {
         SCOPED_TRACE(e.id);
         HWND control = FindControlById(window, e.id);
         ASSERT_NE(control, nullptr);

@@ -61,6 +61,9 @@ TEST(DirectoryTest, CreatesEveryLevelWithEitherSeparator) {
     EXPECT_TRUE(EnsureDirectoryPath(root + "\\a\\中文\\c"));    // exists already
     EXPECT_TRUE(EnsureDirectoryPath(root + "\\a\\b\\"));      // final backslash
     EXPECT_TRUE(IsDirectory(root + "\\a\\b"));
+    // The second byte of 乗 is 0x5C: one name, never split into two levels.
+    ASSERT_TRUE(EnsureDirectoryPath(root + "\\a\\乗\\d"));
+    EXPECT_TRUE(IsDirectory(root + "\\a\\乗\\d"));
     // A file in the way cannot become a directory.
     Text file = root + "\\a\\file";
     std::FILE* f = std::fopen(NativePath(file).c_str(), "wb");
@@ -68,6 +71,7 @@ TEST(DirectoryTest, CreatesEveryLevelWithEitherSeparator) {
     std::fclose(f);
     EXPECT_FALSE(EnsureDirectoryPath(file + "\\sub"));
     std::remove(NativePath(file).c_str());
-    for (const char* dir : {"\\a\\中文\\c", "\\a\\中文", "\\a\\b", "\\a", ""}) RemoveFolder(root + dir);
+    for (const char* dir : {"\\a\\中文\\c", "\\a\\中文", "\\a\\乗\\d", "\\a\\乗", "\\a\\b", "\\a", ""})
+        RemoveFolder(root + dir);
     EXPECT_FALSE(IsDirectory(root));
 }

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "system/folders.h"
+#include "system/wide_text.h"
 
 namespace {
 
@@ -20,6 +21,19 @@ TEST(FoldersWin32Test, ShellFoldersResolve) {
     EXPECT_TRUE(IsDirectory(programFiles)) << programFiles;
     EXPECT_NE(desktop, programFiles);
     EXPECT_EQ(SpecialFolderPath(0x7FFF), "");  // no such folder
+}
+
+TEST(FoldersWin32Test, ATemporaryFolderCodePage936CannotNameGivesWayToTheSystemOne) {
+    wchar_t saved[1024] = {};
+    const DWORD had = GetEnvironmentVariableW(L"TMP", saved, 1024);
+    SetEnvironmentVariableW(L"TMP", L"C:\\users\\\uD55C\\Temp");
+    const Text temp = TempDirectory();
+    SetEnvironmentVariableW(L"TMP", had ? saved : nullptr);
+    wchar_t windows[MAX_PATH] = {};
+    ASSERT_GT(GetWindowsDirectoryW(windows, MAX_PATH), 0u);
+    EXPECT_EQ(Wide(temp), std::wstring(windows) + L"\\Temp");
+    EXPECT_TRUE(IsDirectory(temp)) << temp;
+    EXPECT_EQ(TempDirectory(), SpecialFolderPath(kCsidlTempPseudo));
 }
 
 TEST(FoldersWin32Test, LoadModuleWithEitherLoader) {

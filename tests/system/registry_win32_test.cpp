@@ -130,9 +130,25 @@ TEST_F(RegistryTest, KeysRootsAndMissingValues) {
 
     EXPECT_EQ(ReadRegistryText(kCurrentUser, subkey + "\\Missing", "Path"), "");
     EXPECT_EQ(ReadRegistryText(kCurrentUser, subkey, "Missing"), "");
-    // Data beyond the 2048-byte buffer cannot be read.
+    // Data beyond the 2048-byte buffer cannot be read; the limit counts
+    // the GBK bytes and their terminator, not the stored UTF-16.
     ASSERT_TRUE(WriteRegistryValue(kCurrentUser, subkey, "Long", Text(3000, 'x')));
     EXPECT_EQ(ReadRegistryText(kCurrentUser, subkey, "Long"), "");
+    Text fits;
+    for (int i = 0; i < 1023; ++i) fits += "中";
+    fits += "x";
+    ASSERT_TRUE(WriteRegistryValue(kCurrentUser, subkey, "Fits", fits));
+    EXPECT_EQ(ReadRegistryText(kCurrentUser, subkey, "Fits"), fits);
+    ASSERT_TRUE(WriteRegistryValue(kCurrentUser, subkey, "Over", fits + "y"));
+    EXPECT_EQ(ReadRegistryText(kCurrentUser, subkey, "Over"), "");
+
+    // A path code page 936 cannot carry is no path at all, not one with a "?".
+    HKEY raw = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, wideSubkey.c_str(), 0, KEY_SET_VALUE, &raw), ERROR_SUCCESS);
+    const wchar_t hangul[] = L"C:\\\uD55C";
+    RegSetValueExW(raw, L"Hangul", 0, REG_SZ, reinterpret_cast<const BYTE*>(hangul), sizeof(hangul));
+    RegCloseKey(raw);
+    EXPECT_EQ(ReadRegistryText(kCurrentUser, subkey, "Hangul"), "");
 }
 
 TEST(TextToUtf16Test, TerminatorOnRequestOnly) {
