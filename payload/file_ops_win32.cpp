@@ -147,17 +147,52 @@ bool RemoveLink(const std::wstring& path) {
     return SetFileInformationByHandle(link.get(), FileDispositionInfo, &dispose, sizeof dispose) != 0;
 }
 
-bool DeleteFileEntry(const std::wstring& path) {
-    if (DeleteFileW(path.c_str())) return true;
-    Handle file = OpenEntry(path, DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!file.valid() || !GetFileInformationByHandle(file.get(), &info) || IsFolder(info.dwFileAttributes) ||
-        IsLink(info.dwFileAttributes))
+namespace {
+
+// The path of what a handle reaches, as its volume names it (no drive).
+bool HandleName(HANDLE handle, std::wstring& name) {
+    std::vector<std::uint8_t> buffer(sizeof(FILE_NAME_INFO) + 2 * 32768);
+    auto* info = reinterpret_cast<FILE_NAME_INFO*>(buffer.data());
+    if (!GetFileInformationByHandleEx(handle, FileNameInfo, info, static_cast<DWORD>(buffer.size()))) return false;
+    name.assign(info->FileName, info->FileNameLength / sizeof(WCHAR));
+    return true;
+}
+
+}  // namespace
+
+bool IsEntryOf(HANDLE entry, HANDLE parent, const std::wstring& path) {
+    std::wstring entryName, parentName;
+    WIN32_FIND_DATAW listed;
+    FindHandle find(FindFirstFileW(path.c_str(), &listed));
+    if (!find.valid() || IsLink(listed.dwFileAttributes) || !HandleName(entry, entryName) ||
+        !HandleName(parent, parentName))
         return false;
-    // Clearing read-only would clear it for the file's other names too.
+    while (!parentName.empty() && parentName.back() == L'\\') parentName.pop_back();
+    const std::wstring expected = parentName + L'\\' + listed.cFileName;
+    return CompareStringOrdinal(entryName.c_str(), static_cast<int>(entryName.size()), expected.c_str(),
+                                static_cast<int>(expected.size()), TRUE) == CSTR_EQUAL;
+}
+
+Handle OpenVerified(const std::wstring& path, HANDLE parent, DWORD access, DWORD share) {
+    if (IsLink(GetFileAttributesW(path.c_str()))) return Handle();
+    Handle entry = OpenEntry(path, access, share);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!entry.valid() || !GetFileInformationByHandle(entry.get(), &info) || IsLink(info.dwFileAttributes) ||
+        !IsEntryOf(entry.get(), parent, path))
+        return Handle();
+    return entry;
+}
+
+bool DeleteOpenFile(HANDLE file) {
+    FILE_DISPOSITION_INFO dispose{TRUE};
+    if (SetFileInformationByHandle(file, FileDispositionInfo, &dispose, sizeof dispose)) return true;
+    // A read-only file with other names: clearing read-only would clear it
+    // for them too, so the system is asked to delete it as it is.
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(file, &info) || info.nNumberOfLinks < 2) return false;
     DWORD flags = kDispositionDelete | kDispositionPosix | kDispositionIgnoreReadOnly;
-    return SetFileInformationByHandle(file.get(), static_cast<FILE_INFO_BY_HANDLE_CLASS>(kFileDispositionInfoEx),
-                                      &flags, sizeof flags) != 0;
+    return SetFileInformationByHandle(file, static_cast<FILE_INFO_BY_HANDLE_CLASS>(kFileDispositionInfoEx), &flags,
+                                      sizeof flags) != 0;
 }
 
 void ClearFolder(const std::wstring& folder) {
@@ -169,10 +204,14 @@ void ClearFolder(const std::wstring& folder) {
     for (const FolderEntry& entry : entries) {
         if (IsFolder(entry.attributes) && !IsLink(entry.attributes)) continue;
         PumpPendingMessages();
-        if (IsLink(entry.attributes))
-            RemoveLink(base + entry.name);
-        else
-            DeleteFileW((base + entry.name).c_str());
+        const std::wstring full = base + entry.name;
+        if (IsLink(entry.attributes)) {
+            RemoveLink(full);
+            continue;
+        }
+        Handle file = OpenVerified(full, pin.get(), DELETE | FILE_READ_ATTRIBUTES,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+        if (file.valid()) DeleteOpenFile(file.get());
     }
     for (const FolderEntry& entry : entries) {
         if (!IsFolder(entry.attributes) || IsLink(entry.attributes)) continue;

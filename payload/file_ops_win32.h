@@ -56,11 +56,20 @@ Handle OpenEntry(const std::wstring& path, DWORD access = FILE_READ_ATTRIBUTES,
                  DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE);
 // A real folder (no link), held open; invalid otherwise.
 Handle PinFolder(const std::wstring& path);
+// True when `entry` is the entry at `path` directly inside the folder that
+// `parent` holds. Wine shows a link to a file as the file and opens what it
+// names; only the names the handles report then tell.
+bool IsEntryOf(HANDLE entry, HANDLE parent, const std::wstring& path);
+// The entry at `path` inside `parent`, opened without following it, only
+// when it is that entry itself and no link.
+Handle OpenVerified(const std::wstring& path, HANDLE parent, DWORD access, DWORD share);
+// Deletes through a handle opened with DELETE access, a read-only file
+// with other names too where the system can.
+bool DeleteOpenFile(HANDLE file);
 // Removes a link only when a handle to the entry shows it is one.
 bool RemoveLink(const std::wstring& path);
-// Deletes a file, also a read-only one with other names where the system can.
-bool DeleteFileEntry(const std::wstring& path);
-// Everything inside the folder, depth first; links removed, never entered.
+// Everything inside the folder, depth first; links removed, never entered,
+// and a file deleted only when it is the entry listed.
 void ClearFolder(const std::wstring& folder);
 // The folder itself and everything below it, or the link; true when nothing is left.
 bool DeleteTree(const std::wstring& folder);

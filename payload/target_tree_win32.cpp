@@ -58,6 +58,8 @@ struct TargetTree::State {
         EntryState blocked = EntryState::Missing;
         bool complete = false;
         std::wstring full() const { return parent + name; }
+        // The folder that holds the last component.
+        HANDLE holder(const Handle& root) const { return pins.empty() ? root.get() : pins.back().get(); }
     };
 
     Walk walk(const Text& relative, bool create, bool wholePath = false) const {
@@ -143,9 +145,11 @@ EntryState TargetTree::look(const Text& path, FileHandle* readable, FileIdentity
                                                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                                                 OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr)));
     if (!file.valid()) return EntryState::File;  // in use: it cannot be read
+    const HANDLE native = reinterpret_cast<HANDLE>(file.native());
     BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(reinterpret_cast<HANDLE>(file.native()), &info)) return EntryState::Other;
-    if (IsLink(info.dwFileAttributes)) return EntryState::Link;
+    if (!GetFileInformationByHandle(native, &info)) return EntryState::Other;
+    if (IsLink(info.dwFileAttributes) || !IsEntryOf(native, walk.holder(state_->rootHandle), full))
+        return EntryState::Link;
     if (IsFolder(info.dwFileAttributes)) return EntryState::Folder;
     if (identity) openFileIdentity(file, *identity);
     if (readable) *readable = std::move(file);
@@ -167,15 +171,20 @@ FileHandle TargetTree::openForWrite(const Text& path) {
         // Opened as it is, not emptied yet: what it is gets looked at first.
         Handle file(CreateFileW(full.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, kFlags, nullptr));
         BY_HANDLE_FILE_INFORMATION info;
-        if (!InfoOf(file, info) || (info.dwFileAttributes & kRefused)) return FileHandle();
+        if (!InfoOf(file, info) || (info.dwFileAttributes & kRefused) ||
+            !IsEntryOf(file.get(), walk.holder(state_->rootHandle), full))
+            return FileHandle();
         if (info.nNumberOfLinks <= 1) {
             LARGE_INTEGER start{};
             if (!SetFilePointerEx(file.get(), start, nullptr, FILE_BEGIN) || !SetEndOfFile(file.get()))
                 return FileHandle();
             return FileHandle(reinterpret_cast<std::intptr_t>(file.release()));
         }
+        // Its other names keep the file: this one goes, a new file takes its place.
+        file = OpenVerified(full, walk.holder(state_->rootHandle), DELETE | FILE_READ_ATTRIBUTES,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+        if (!file.valid() || !DeleteOpenFile(file.get())) return FileHandle();
         file = Handle();
-        if (!DeleteFileW(full.c_str())) return FileHandle();
         ++removals_;
     } else if (!NotFound(GetLastError())) {
         return FileHandle();
@@ -188,11 +197,10 @@ void TargetTree::clearAttributes(const Text& path) {
     State::Walk walk = state_->walk(path, false);
     if (!walk.complete) return;
     const std::wstring full = walk.full();
-    if (IsLink(GetFileAttributesW(full.c_str()))) return;
-    Handle entry = OpenEntry(full, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+    Handle entry = OpenVerified(full, walk.holder(state_->rootHandle), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
     BY_HANDLE_FILE_INFORMATION info;
-    if (!InfoOf(entry, info) || IsLink(info.dwFileAttributes)) return;
+    if (!InfoOf(entry, info)) return;
     if (!IsFolder(info.dwFileAttributes) && info.nNumberOfLinks > 1) return;
     FILE_BASIC_INFO basic{};
     basic.FileAttributes = FILE_ATTRIBUTE_ARCHIVE;
@@ -212,7 +220,9 @@ bool TargetTree::remove(const Text& path) {
         ClearFolder(full);
         RemoveDirectoryW(full.c_str());
     } else {
-        DeleteFileEntry(full);
+        Handle file = OpenVerified(full, walk.holder(state_->rootHandle), DELETE | FILE_READ_ATTRIBUTES,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+        if (file.valid()) DeleteOpenFile(file.get());
     }
     return Missing(full);
 }
@@ -225,6 +235,10 @@ bool TargetTree::forceRemove(const Text& path) {
     if (attributes == INVALID_FILE_ATTRIBUTES) return NotFound(GetLastError());
     // Only files are moved out of the way: a link could move what it names.
     if (IsLink(attributes) || IsFolder(attributes)) return false;
+    if (!OpenVerified(full, walk.holder(state_->rootHandle), FILE_READ_ATTRIBUTES,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)
+             .valid())
+        return false;
     ++removals_;
     return ForceRemove(full);
 }
