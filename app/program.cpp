@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "app/installer_window.h"
+#include "app/single_instance.h"
 #include "app/version.h"
 #include "app/window_runtime.h"
 #include "process/process_control.h"
@@ -33,6 +34,8 @@ void EndProgram(unsigned exitCode) {
 }
 
 int ProgramMain() {
+    // Before anything else, so a second start stops no running copy.
+    if (!ClaimSingleInstance()) return 0;
     if (!InitWindowRuntime()) return 1;
     StartThreadRegistry();  // before any other thread exists
     std::atexit(ReleaseGlobals);

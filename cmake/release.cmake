@@ -76,6 +76,13 @@ function(vantel_release_image target)
     set(VANTEL_ICON_LINE "100 ICON \"${arg_ICON}\"")
   endif()
   set(VANTEL_MANIFEST_LINE "")
+  # The manifest names the image's own architecture: an image that names
+  # another one gets the old common controls.
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(VANTEL_MANIFEST_ARCH amd64)
+  else()
+    set(VANTEL_MANIFEST_ARCH x86)
+  endif()
   if(arg_MANIFEST)
     set(manifest ${CMAKE_CURRENT_BINARY_DIR}/${target}.manifest)
     configure_file(${arg_MANIFEST} ${manifest} @ONLY)

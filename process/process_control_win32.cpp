@@ -23,7 +23,7 @@ ProcessApi BindProcessApi() {
 
 LONG NativeOpen(const ProcessApi& api, HANDLE& handle, DWORD access, std::uint32_t id) {
     if (!api.ntOpenProcess) return kStatusProcedureNotFound;
-    OBJECT_ATTRIBUTES attributes{};  // 24 bytes on 32-bit Windows
+    OBJECT_ATTRIBUTES attributes{};  // 24 bytes on 32-bit Windows, 48 on 64-bit
     attributes.Length = sizeof(attributes);
     ProcessClientId client{id, 0};
     return api.ntOpenProcess(&handle, access, &attributes, &client);

@@ -1,27 +1,29 @@
 #include "process/process_scan.h"
 
 #include <windows.h>
+#include <winternl.h>
 
+#include <cstddef>
 #include <cstring>
 
 #include "process/process_control.h"
 
 namespace {
 
-// The entry offsets below are those of the 32-bit layout.
-static_assert(sizeof(void*) == 4, "the process list is read with 32-bit offsets");
-
 constexpr ULONG kSystemProcessInformation = 5;
 constexpr LONG kStatusInfoLengthMismatch = static_cast<LONG>(0xC0000004);
 // The list may grow between the size query and the read.
 constexpr int kSnapshotAttempts = 5;
 
-// Entry fields at their 32-bit offsets.
-constexpr std::size_t kNextEntryOffset = 0x00;
-constexpr std::size_t kImageNameLength = 0x38;
-constexpr std::size_t kImageNameBuffer = 0x3C;
-constexpr std::size_t kUniqueProcessId = 0x44;
-constexpr std::size_t kEntryFieldsEnd = 0x48;
+// Entry fields where the platform's own structure puts them, so each
+// architecture reads its own layout (0x38, 0x3C and 0x44 on 32-bit Windows).
+constexpr std::size_t kNextEntryOffset = offsetof(SYSTEM_PROCESS_INFORMATION, NextEntryOffset);
+constexpr std::size_t kImageNameLength =
+    offsetof(SYSTEM_PROCESS_INFORMATION, ImageName) + offsetof(UNICODE_STRING, Length);
+constexpr std::size_t kImageNameBuffer =
+    offsetof(SYSTEM_PROCESS_INFORMATION, ImageName) + offsetof(UNICODE_STRING, Buffer);
+constexpr std::size_t kUniqueProcessId = offsetof(SYSTEM_PROCESS_INFORMATION, UniqueProcessId);
+constexpr std::size_t kEntryFieldsEnd = kUniqueProcessId + sizeof(HANDLE);
 
 constexpr UINT kProcessNameCodePage = 936;
 
@@ -86,12 +88,13 @@ int ListProcesses(ProcessIdList& ids, TextList& names, ProcessSystem& system) {
     const std::size_t size = block.size() * 8;
     for (std::size_t offset = 0; offset + kEntryFieldsEnd <= size;) {
         const std::uint8_t* entry = base + offset;
-        auto nameBuffer = FieldAt<std::uint32_t>(entry, kImageNameBuffer);
+        auto nameBuffer = FieldAt<std::uintptr_t>(entry, kImageNameBuffer);
         auto nameLength = FieldAt<std::uint16_t>(entry, kImageNameLength);
         names.push_back(nameBuffer == 0 ? Text("System Idle Process")
-                                        : ConvertName(reinterpret_cast<const wchar_t*>(static_cast<std::uintptr_t>(nameBuffer)),
+                                        : ConvertName(reinterpret_cast<const wchar_t*>(nameBuffer),
                                                       nameLength / 2));
-        ids.push_back(FieldAt<std::uint32_t>(entry, kUniqueProcessId));
+        // Process ids fit in 32 bits; the field is pointer-sized.
+        ids.push_back(static_cast<std::uint32_t>(FieldAt<std::uintptr_t>(entry, kUniqueProcessId)));
         auto next = FieldAt<std::uint32_t>(entry, kNextEntryOffset);
         if (next == 0) break;
         offset += next;

@@ -2,10 +2,15 @@
 # Sourced by the run and test scripts: one virtual display (when there is
 # none) and one wineserver for the whole session, with a booted prefix.
 # wine_session_end stops both.
+#
+# wine_session_start ROOT [ARCH]: ARCH is i686 (the default, what ships) or
+# x86_64 (the twin, see cmake/wine-arch.sh). WINE_LOADER then runs programs.
 
 wine_session_start() {
-  local root=$1
-  export WINEPREFIX="$root/build/wineprefix"
+  local root=$1 arch=${2:-i686}
+  unset WINEPREFIX
+  source "$root/cmake/wine-arch.sh"
+  wine_arch_select "$arch" "$root/build"
   export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
   # Wine takes code page 936 from these. Its file names need the Unix
   # locale too (without it every non-ASCII name fails with "not found"),
@@ -27,8 +32,8 @@ wine_session_start() {
   fi
   mkdir -p "$WINEPREFIX"
   # Output goes to files: Wine's services keep inherited pipes open.
-  wineserver -p >/dev/null 2>&1 </dev/null
-  "${WINE_LOCALE[@]}" wineboot -i >"$root/build/wineboot.log" 2>&1 </dev/null || true
+  "$WINE_SERVER" -p >/dev/null 2>&1 </dev/null
+  "${WINE_LOCALE[@]}" "$WINE_LOADER" wineboot -i >"$root/build/wineboot.log" 2>&1 </dev/null || true
   # Wine links the desktop folder to $HOME; the installer puts its shortcut
   # there, so the prefix gets a desktop folder of its own.
   local desktop
@@ -41,24 +46,27 @@ wine_session_start() {
   if [ -f "$marlett" ] && [ -d "$fonts" ] && [ ! -f "$fonts/marlett.ttf" ]; then cp "$marlett" "$fonts/"; fi
   # Every later program joins one 1024x768 virtual desktop, which draws
   # Windows frames (there is no window manager) and fixes the screen size.
-  "${WINE_LOCALE[@]}" wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Vantel /f \
+  "${WINE_LOCALE[@]}" "$WINE_LOADER" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Vantel /f \
     >>"$root/build/wineboot.log" 2>&1 </dev/null || true
-  "${WINE_LOCALE[@]}" wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Vantel /d 1024x768 /f \
+  "${WINE_LOCALE[@]}" "$WINE_LOADER" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Vantel /d 1024x768 /f \
     >>"$root/build/wineboot.log" 2>&1 </dev/null || true
   # Restart once so the desktop is made here with the settings above, not
   # later by a test program: a desktop process started under ctest inherits
   # its output pipes and holds each test open until it exits.
-  wineserver -k >/dev/null 2>&1 </dev/null || true
-  wineserver -w >/dev/null 2>&1 </dev/null || true
-  wineserver -p >/dev/null 2>&1 </dev/null
-  "${WINE_LOCALE[@]}" wineboot >>"$root/build/wineboot.log" 2>&1 </dev/null || true
+  "$WINE_SERVER" -k >/dev/null 2>&1 </dev/null || true
+  "$WINE_SERVER" -w >/dev/null 2>&1 </dev/null || true
+  "$WINE_SERVER" -p >/dev/null 2>&1 </dev/null
+  "${WINE_LOCALE[@]}" "$WINE_LOADER" wineboot >>"$root/build/wineboot.log" 2>&1 </dev/null || true
 }
 
 wine_session_end() {
-  wineserver -k >/dev/null 2>&1 || true
-  wineserver -w >/dev/null 2>&1 || true
+  "${WINE_SERVER:-wineserver}" -k >/dev/null 2>&1 || true
+  "${WINE_SERVER:-wineserver}" -w >/dev/null 2>&1 || true
   if [ -n "${WINE_SESSION_XVFB:-}" ]; then
     kill "$WINE_SESSION_XVFB" 2>/dev/null || true
     wait "$WINE_SESSION_XVFB" 2>/dev/null || true
+    # The display went with it: a later session starts one of its own.
+    unset DISPLAY
+    WINE_SESSION_XVFB=""
   fi
 }

@@ -192,6 +192,12 @@ TEST(FullDisk, AnInstallOntoADriveThatFillsUpEndsOnTheFailurePage) {
     const std::string besides = "beside the target";
     ASSERT_TRUE(WriteFileBytes(sentinel, besides));
     const TextList tempBefore = SortedEntries(TempDirectory() + "\\");
+    // The volume must be too small for the payload, or nothing fills up.
+    ULARGE_INTEGER free{};
+    ASSERT_TRUE(GetDiskFreeSpaceExA((drive.Drive() + "\\").c_str(), &free, nullptr, nullptr));
+    std::uint64_t payloadBytes = 0;
+    for (const PayloadFile& file : PayloadFiles()) payloadBytes += file.data.size();
+    ASSERT_LT(free.QuadPart, payloadBytes) << "the volume holds the whole payload";
 
     WizardSession wizard;
     ASSERT_TRUE(wizard.Open());

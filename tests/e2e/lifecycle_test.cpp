@@ -158,3 +158,23 @@ TEST(Closing, TheWindowDuringTheInstallEndsTheProcessAtOnce) {
     // An exit that tore down what the worker uses ends with a crash status.
     EXPECT_EQ(wizard.Process().ExitCode(), 0u) << std::hex << wizard.Process().ExitCode();
 }
+
+TEST(SingleInstance, ASecondStartBringsTheFirstWizardForwardAndEnds) {
+    WizardSession first;
+    ASSERT_TRUE(first.Open());
+    // Something else has the foreground when the second start comes.
+    ShowWindow(first.Window(), SW_MINIMIZE);
+    ASSERT_TRUE(WaitFor([&] { return IsIconic(first.Window()) != FALSE; }, 5000));
+
+    InstallerProcess second;
+    ASSERT_TRUE(second.Start(INSTALLER_EXE));
+    ASSERT_TRUE(second.WaitForExit(kWindowTimeoutMs));
+    EXPECT_EQ(second.ExitCode(), 0u);
+    EXPECT_EQ(FindTopWindow(second.Id(), kWizardCaption), nullptr);
+
+    EXPECT_EQ(first.Process().ExitCode(), static_cast<DWORD>(STILL_ACTIVE));
+    EXPECT_TRUE(WaitFor([&] { return !IsIconic(first.Window()) && GetForegroundWindow() == first.Window(); }, 5000));
+    // The first goes on as if nothing happened.
+    EXPECT_TRUE(first.Agree());
+    EXPECT_TRUE(first.Close());
+}

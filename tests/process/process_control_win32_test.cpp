@@ -29,7 +29,8 @@ LONG NTAPI FakeOpen(PHANDLE handle, ACCESS_MASK access, void* attributes, Proces
     g_fake.openedIds.push_back(client->uniqueProcess);
     g_fake.accesses.push_back(access);
     EXPECT_EQ(client->uniqueThread, 0u);
-    EXPECT_EQ(*static_cast<ULONG*>(attributes), 24u);  // Length of the object attributes
+    // Length of the object attributes, as each architecture lays them out.
+    EXPECT_EQ(*static_cast<ULONG*>(attributes), sizeof(void*) == 4 ? 24u : 48u);
     if (client->uniqueProcess != g_fake.acceptedId) return static_cast<LONG>(0xC000000B);
     *handle = kFakeHandle;
     return 0;

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <winternl.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <cwchar>
 #include <memory>
@@ -67,19 +69,25 @@ public:
         for (std::size_t i = 0; i < entries_.size(); ++i) {
             std::uint8_t* entry = bytes + i * kStride;
             const bool last = i + 2 == entries_.size();
-            Put<std::uint32_t>(entry, 0x00, last ? 0 : kStride);
+            Put<std::uint32_t>(entry, kNext, last ? 0 : kStride);
             const wchar_t* name = entries_[i].name;
-            Put<std::uint16_t>(entry, 0x38, static_cast<std::uint16_t>(name ? 2 * wcslen(name) : 0));
-            Put<std::uint32_t>(entry, 0x3C, static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(name)));
-            Put<std::uint32_t>(entry, 0x44, entries_[i].id);
+            Put<std::uint16_t>(entry, kNameLength, static_cast<std::uint16_t>(name ? 2 * wcslen(name) : 0));
+            Put<std::uintptr_t>(entry, kNameBuffer, reinterpret_cast<std::uintptr_t>(name));
+            Put<std::uintptr_t>(entry, kId, entries_[i].id);
         }
     }
     std::vector<std::uint64_t> Snapshot() override { return block_; }
     void Terminate(std::uint32_t id) override { terminated.push_back(id); }
     ProcessIdList terminated;
 
+    // The entry's fields as this architecture lays them out.
+    static constexpr std::size_t kNext = offsetof(SYSTEM_PROCESS_INFORMATION, NextEntryOffset);
+    static constexpr std::size_t kNameLength = offsetof(SYSTEM_PROCESS_INFORMATION, ImageName);
+    static constexpr std::size_t kNameBuffer = kNameLength + offsetof(UNICODE_STRING, Buffer);
+    static constexpr std::size_t kId = offsetof(SYSTEM_PROCESS_INFORMATION, UniqueProcessId);
+
 private:
-    static constexpr std::uint32_t kStride = 0x50;
+    static constexpr std::uint32_t kStride = 0x60;
     template <typename T>
     static void Put(std::uint8_t* entry, std::size_t offset, T value) {
         std::memcpy(entry + offset, &value, sizeof(T));
@@ -89,6 +97,17 @@ private:
 };
 
 }  // namespace
+
+TEST(ProcessScanTest, EntryLayoutIsTheArchitecturesOwn) {
+#ifdef _WIN64
+    const std::size_t expected[] = {0x38, 0x40, 0x50};
+#else
+    const std::size_t expected[] = {0x38, 0x3C, 0x44};
+#endif
+    EXPECT_EQ(SyntheticProcesses::kNameLength, expected[0]);
+    EXPECT_EQ(SyntheticProcesses::kNameBuffer, expected[1]);
+    EXPECT_EQ(SyntheticProcesses::kId, expected[2]);
+}
 
 TEST(ProcessScanTest, WalksTheEntriesAndStopsCopiesInSnapshotOrder) {
     SyntheticProcesses system({

@@ -129,6 +129,9 @@ def check_manifest(pe, numbers):
     check(re.search(r'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"', xml),
           "manifest lacks common controls 6")
     check(f'version="{".".join(map(str, numbers))}"' in xml, "manifest version differs from the product's")
+    machine = {0x14C: "x86", 0x8664: "amd64"}.get(pe.FILE_HEADER.Machine)
+    named = set(re.findall(r'processorArchitecture="([^"]*)"', xml))
+    check(named == {machine}, f"manifest names architectures {sorted(named)}, the image is {machine}")
 
 
 def main():
