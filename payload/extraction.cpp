@@ -261,7 +261,7 @@ Finding Digest(TargetTree& tree, const Text& path, const Hint* hint = nullptr) {
     }
     found.digest = md5OfOpenFile(file);
     FileIdentity after;
-    found.stable = openFileIdentity(file, after) && after.sameState(found.identity);
+    found.stable = tree.identify(file, after) && after.sameState(found.identity);
     return found;
 }
 
@@ -283,7 +283,7 @@ public:
             file_ = tree_.openForWrite(path_);
         }
         FileIdentity identity;
-        if (file_.valid() && openFileIdentity(file_, identity)) written.insert({identity.volume, identity.file});
+        if (file_.valid() && tree_.identify(file_, identity)) written.insert({identity.volume, identity.file});
     }
 
     // A file left unfinished is not left behind half written.

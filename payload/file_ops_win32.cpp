@@ -3,6 +3,7 @@
 // convert is refused like a path that does not exist.
 #include <windows.h>
 #include <shlwapi.h>
+#include <winternl.h>
 
 #include <new>
 #include <string>
@@ -123,6 +124,31 @@ std::wstring TempFolderWide() {
 
 namespace wide_ops {
 
+bool QueryEntry(HANDLE handle, EntryInfo& info, bool withFileId) {
+    FILE_BASIC_INFO basic;
+    FILE_STANDARD_INFO standard;
+    if (!GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic) ||
+        !GetFileInformationByHandleEx(handle, FileStandardInfo, &standard, sizeof standard))
+        return false;
+    info.attributes = basic.FileAttributes;
+    info.writeTime = basic.LastWriteTime.QuadPart;
+    info.changeTime = basic.ChangeTime.QuadPart;
+    info.links = standard.NumberOfLinks;
+    info.size = static_cast<std::uint64_t>(standard.EndOfFile.QuadPart);
+    if (!withFileId) return true;
+    // The file ID alone: what GetFileInformationByHandle adds, the volume's
+    // serial number, costs Wine a lookup of the volume for every call.
+    using QueryFn = LONG(NTAPI*)(HANDLE, IO_STATUS_BLOCK*, void*, ULONG, int);
+    static const auto query = reinterpret_cast<QueryFn>(
+        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationFile"));
+    constexpr int kFileInternalInformation = 6;
+    IO_STATUS_BLOCK status{};
+    LARGE_INTEGER id{};
+    if (!query || query(handle, &status, &id, sizeof id, kFileInternalInformation) < 0) return false;
+    info.fileId = static_cast<std::uint64_t>(id.QuadPart);
+    return true;
+}
+
 Handle OpenEntry(const std::wstring& path, DWORD access, DWORD share) {
     return Handle(CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING,
                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
@@ -132,53 +158,60 @@ Handle PinFolder(const std::wstring& path) {
     // The attribute first: Wine shows a link to a folder only there.
     if (IsLink(GetFileAttributesW(path.c_str()))) return Handle();
     Handle folder = OpenEntry(path);
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!folder.valid() || !GetFileInformationByHandle(folder.get(), &info) || !IsFolder(info.dwFileAttributes) ||
-        IsLink(info.dwFileAttributes))
+    EntryInfo info;
+    if (!folder.valid() || !QueryEntry(folder.get(), info) || !IsFolder(info.attributes) || IsLink(info.attributes))
         return Handle();
     return folder;
 }
 
 bool RemoveLink(const std::wstring& path) {
     Handle link = OpenEntry(path, DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!link.valid() || !GetFileInformationByHandle(link.get(), &info) || !IsLink(info.dwFileAttributes)) return false;
+    EntryInfo info;
+    if (!link.valid() || !QueryEntry(link.get(), info) || !IsLink(info.attributes)) return false;
     FILE_DISPOSITION_INFO dispose{TRUE};
     return SetFileInformationByHandle(link.get(), FileDispositionInfo, &dispose, sizeof dispose) != 0;
 }
 
+bool HandleName(HANDLE handle, std::wstring& name) {
+    std::vector<std::uint8_t> buffer(sizeof(FILE_NAME_INFO) + sizeof(WCHAR) * 2 * MAX_PATH);
+    auto* info = reinterpret_cast<FILE_NAME_INFO*>(buffer.data());
+    while (!GetFileInformationByHandleEx(handle, FileNameInfo, info, static_cast<DWORD>(buffer.size()))) {
+        if (GetLastError() != ERROR_MORE_DATA || buffer.size() > sizeof(FILE_NAME_INFO) + info->FileNameLength)
+            return false;
+        buffer.resize(sizeof(FILE_NAME_INFO) + info->FileNameLength);
+        info = reinterpret_cast<FILE_NAME_INFO*>(buffer.data());
+    }
+    name.assign(info->FileName, info->FileNameLength / sizeof(WCHAR));
+    while (!name.empty() && name.back() == L'\\') name.pop_back();
+    return true;
+}
+
 namespace {
 
-// The path of what a handle reaches, as its volume names it (no drive).
-bool HandleName(HANDLE handle, std::wstring& name) {
-    std::vector<std::uint8_t> buffer(sizeof(FILE_NAME_INFO) + 2 * 32768);
-    auto* info = reinterpret_cast<FILE_NAME_INFO*>(buffer.data());
-    if (!GetFileInformationByHandleEx(handle, FileNameInfo, info, static_cast<DWORD>(buffer.size()))) return false;
-    name.assign(info->FileName, info->FileNameLength / sizeof(WCHAR));
-    return true;
+bool SameName(const std::wstring& a, const std::wstring& b) {
+    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
+           CSTR_EQUAL;
 }
 
 }  // namespace
 
-bool IsEntryOf(HANDLE entry, HANDLE parent, const std::wstring& path) {
-    std::wstring entryName, parentName;
+bool IsEntryOf(HANDLE entry, const std::wstring& parentName, const std::wstring& path, const std::wstring& name) {
+    std::wstring entryName;
+    if (!HandleName(entry, entryName)) return false;
+    if (SameName(entryName, parentName + L'\\' + name)) return true;
+    // Named otherwise (a short name, say): the name the folder lists must be it.
     WIN32_FIND_DATAW listed;
     FindHandle find(FindFirstFileW(path.c_str(), &listed));
-    if (!find.valid() || IsLink(listed.dwFileAttributes) || !HandleName(entry, entryName) ||
-        !HandleName(parent, parentName))
-        return false;
-    while (!parentName.empty() && parentName.back() == L'\\') parentName.pop_back();
-    const std::wstring expected = parentName + L'\\' + listed.cFileName;
-    return CompareStringOrdinal(entryName.c_str(), static_cast<int>(entryName.size()), expected.c_str(),
-                                static_cast<int>(expected.size()), TRUE) == CSTR_EQUAL;
+    return find.valid() && !IsLink(listed.dwFileAttributes) && SameName(entryName, parentName + L'\\' + listed.cFileName);
 }
 
-Handle OpenVerified(const std::wstring& path, HANDLE parent, DWORD access, DWORD share) {
+Handle OpenVerified(const std::wstring& path, const std::wstring& parentName, const std::wstring& name, DWORD access,
+                    DWORD share) {
     if (IsLink(GetFileAttributesW(path.c_str()))) return Handle();
     Handle entry = OpenEntry(path, access, share);
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!entry.valid() || !GetFileInformationByHandle(entry.get(), &info) || IsLink(info.dwFileAttributes) ||
-        !IsEntryOf(entry.get(), parent, path))
+    EntryInfo info;
+    if (!entry.valid() || !QueryEntry(entry.get(), info) || IsLink(info.attributes) ||
+        !IsEntryOf(entry.get(), parentName, path, name))
         return Handle();
     return entry;
 }
@@ -188,8 +221,8 @@ bool DeleteOpenFile(HANDLE file) {
     if (SetFileInformationByHandle(file, FileDispositionInfo, &dispose, sizeof dispose)) return true;
     // A read-only file with other names: clearing read-only would clear it
     // for them too, so the system is asked to delete it as it is.
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(file, &info) || info.nNumberOfLinks < 2) return false;
+    EntryInfo info;
+    if (!QueryEntry(file, info) || info.links < 2) return false;
     DWORD flags = kDispositionDelete | kDispositionPosix | kDispositionIgnoreReadOnly;
     return SetFileInformationByHandle(file, static_cast<FILE_INFO_BY_HANDLE_CLASS>(kFileDispositionInfoEx), &flags,
                                       sizeof flags) != 0;
@@ -198,7 +231,8 @@ bool DeleteOpenFile(HANDLE file) {
 void ClearFolder(const std::wstring& folder) {
     // Held while its entries go, so it cannot be swapped for a link meanwhile.
     Handle pin = PinFolder(WithoutBackslash(folder));
-    if (!pin.valid()) return;
+    std::wstring pinName;
+    if (!pin.valid() || !HandleName(pin.get(), pinName)) return;
     const std::wstring base = WithBackslash(folder);
     const std::vector<FolderEntry> entries = EntriesIn(base);
     for (const FolderEntry& entry : entries) {
@@ -209,7 +243,7 @@ void ClearFolder(const std::wstring& folder) {
             RemoveLink(full);
             continue;
         }
-        Handle file = OpenVerified(full, pin.get(), DELETE | FILE_READ_ATTRIBUTES,
+        Handle file = OpenVerified(full, pinName, entry.name, DELETE | FILE_READ_ATTRIBUTES,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
         if (file.valid()) DeleteOpenFile(file.get());
     }

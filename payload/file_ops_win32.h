@@ -5,6 +5,7 @@
 // itself, so a link goes only through a handle that shows it is one.
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 
 #include "system/text.h"
@@ -50,19 +51,36 @@ private:
     HANDLE h_;
 };
 
+// What an open handle tells of its entry, by the calls Wine answers
+// quickly (no volume lookup).
+struct EntryInfo {
+    DWORD attributes = 0;
+    std::uint32_t links = 0;
+    std::uint64_t size = 0;
+    std::int64_t writeTime = 0;
+    std::int64_t changeTime = 0;
+    std::uint64_t fileId = 0;  // only when asked for
+};
+bool QueryEntry(HANDLE handle, EntryInfo& info, bool withFileId = false);
+
 // The entry itself, never what a link names, for reading its attributes.
 // Without delete sharing: while it is held, it cannot be renamed or removed.
 Handle OpenEntry(const std::wstring& path, DWORD access = FILE_READ_ATTRIBUTES,
                  DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE);
 // A real folder (no link), held open; invalid otherwise.
 Handle PinFolder(const std::wstring& path);
-// True when `entry` is the entry at `path` directly inside the folder that
-// `parent` holds. Wine shows a link to a file as the file and opens what it
-// names; only the names the handles report then tell.
-bool IsEntryOf(HANDLE entry, HANDLE parent, const std::wstring& path);
-// The entry at `path` inside `parent`, opened without following it, only
-// when it is that entry itself and no link.
-Handle OpenVerified(const std::wstring& path, HANDLE parent, DWORD access, DWORD share);
+// The path of what a handle reaches as its volume names it (no drive),
+// without a final separator.
+bool HandleName(HANDLE handle, std::wstring& name);
+// True when `entry` is the entry at `path` (named `name` there) directly
+// inside the folder whose handle is named `parentName`. Wine shows a link
+// to a file as the file and opens what it names; only the names the
+// handles report then tell.
+bool IsEntryOf(HANDLE entry, const std::wstring& parentName, const std::wstring& path, const std::wstring& name);
+// The entry at `path` (named `name`) inside the folder named `parentName`,
+// opened without following it, only when it is that entry itself, no link.
+Handle OpenVerified(const std::wstring& path, const std::wstring& parentName, const std::wstring& name, DWORD access,
+                    DWORD share);
 // Deletes through a handle opened with DELETE access, a read-only file
 // with other names too where the system can.
 bool DeleteOpenFile(HANDLE file);

@@ -60,6 +60,10 @@ public:
     // under the temporary folder; true when nothing is left at the path.
     bool forceRemove(const Text& path);
 
+    // The identity of a file opened below the root (all of them lie on the
+    // root's volume: no link, mount point included, is followed).
+    bool identify(const FileHandle& file, FileIdentity& identity) const;
+
     // Counts every removal and replacement made through this object.
     std::uint64_t removals() const { return removals_; }
 

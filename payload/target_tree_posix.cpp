@@ -169,6 +169,10 @@ bool TargetTree::open() {
 
 void TargetTree::close() { state_->rootFd = Fd(); }
 
+bool TargetTree::identify(const FileHandle& file, FileIdentity& identity) const {
+    return openFileIdentity(file, identity);
+}
+
 bool TargetTree::rootInPlace() const {
     struct stat st;
     const std::string& native = state_->nativeRoot;
@@ -189,7 +193,7 @@ EntryState TargetTree::look(const Text& path, FileHandle* readable, FileIdentity
     if (S_ISDIR(st.st_mode)) return EntryState::Folder;
     if (!S_ISREG(st.st_mode)) return EntryState::Other;
     fcntl(static_cast<int>(file.native()), F_SETFL, 0);
-    if (identity) openFileIdentity(file, *identity);
+    if (identity) identify(file, *identity);
     if (readable) *readable = std::move(file);
     return EntryState::File;
 }

@@ -1,8 +1,9 @@
 // Windows side of the target tree. Each folder on the way is checked by its
 // attribute (where Wine shows a link to a folder) and by a handle opened
 // with FILE_FLAG_OPEN_REPARSE_POINT (where Windows shows every reparse
-// point, whatever the race), and held without delete sharing until the
-// operation ends, so the path below it keeps meaning what was checked.
+// point, whatever the race), and held without delete sharing while records
+// go through it, so the path below it keeps meaning what was checked. A
+// file is used only when the name its handle reports is the one listed.
 #include "payload/target_tree.h"
 
 #include <windows.h>
@@ -39,41 +40,54 @@ EntryState StateOf(DWORD attributes) {
     return IsFolder(attributes) ? EntryState::Folder : EntryState::File;
 }
 
-bool InfoOf(const Handle& handle, BY_HANDLE_FILE_INFORMATION& info) {
-    return handle.valid() && GetFileInformationByHandle(handle.get(), &info);
+bool InfoOf(const Handle& handle, EntryInfo& info, bool withFileId = false) {
+    return handle.valid() && QueryEntry(handle.get(), info, withFileId);
 }
 
 }  // namespace
 
 struct TargetTree::State {
     Text root;
-    std::wstring wideRoot;  // ends with "\"
+    std::wstring wideRoot;  // ends with "\\"
     Handle rootHandle;
-    BY_HANDLE_FILE_INFORMATION rootInfo{};
+    std::wstring rootName;  // as the volume names it
+    std::uint64_t rootVolume = 0;
+
+    // The folders of the last walk, from the root down, each held open.
+    // Records come folder by folder, so the next walk mostly starts with
+    // the same ones; held folders cannot be renamed or removed, so their
+    // paths keep naming them.
+    struct Folder {
+        std::wstring component;
+        std::wstring path;  // ends with "\\"
+        Handle pin;
+        std::wstring name;  // as the volume names it
+    };
+    std::vector<Folder> chain;
 
     struct Walk {
-        std::vector<Handle> pins;
-        std::wstring parent;  // ends with "\"
+        std::wstring parent;      // ends with "\\"
+        std::wstring parentName;  // the holding folder as the volume names it
         std::wstring name;
         EntryState blocked = EntryState::Missing;
         bool complete = false;
         std::wstring full() const { return parent + name; }
-        // The folder that holds the last component.
-        HANDLE holder(const Handle& root) const { return pins.empty() ? root.get() : pins.back().get(); }
     };
 
-    Walk walk(const Text& relative, bool create, bool wholePath = false) const {
+    Walk walk(const Text& relative, bool create, bool wholePath = false) {
         Walk walk;
         std::vector<std::wstring> parts;
         if (!Components(relative, parts)) {
             walk.blocked = EntryState::Other;
             return walk;
         }
-        if (!rootHandle.valid()) return walk;
         const std::size_t folders = wholePath ? parts.size() : parts.size() - 1;
-        std::wstring at = wideRoot;
-        for (std::size_t i = 0; i < folders; ++i) {
-            const std::wstring path = at + parts[i];
+        std::size_t kept = 0;
+        while (kept < chain.size() && kept < folders && chain[kept].component == parts[kept]) ++kept;
+        chain.resize(kept);
+        if (!rootHandle.valid()) return walk;
+        for (std::size_t i = kept; i < folders; ++i) {
+            const std::wstring path = (i == 0 ? wideRoot : chain.back().path) + parts[i];
             DWORD attributes = GetFileAttributesW(path.c_str());
             if (attributes == INVALID_FILE_ATTRIBUTES && create && NotFound(GetLastError())) {
                 CreateDirectoryW(path.c_str(), nullptr);
@@ -85,15 +99,15 @@ struct TargetTree::State {
                 walk.blocked = state == EntryState::File ? EntryState::Missing : state;
                 return walk;
             }
-            Handle pin = PinFolder(path);
-            if (!pin.valid()) {
+            Folder folder{parts[i], path + L'\\', PinFolder(path), std::wstring()};
+            if (!folder.pin.valid() || !HandleName(folder.pin.get(), folder.name)) {
                 walk.blocked = EntryState::Link;  // it changed since it was looked at
                 return walk;
             }
-            walk.pins.push_back(std::move(pin));
-            at = path + L'\\';
+            chain.push_back(std::move(folder));
         }
-        walk.parent = at;
+        walk.parent = folders == 0 ? wideRoot : chain.back().path;
+        walk.parentName = folders == 0 ? rootName : chain.back().name;
         walk.name = wholePath ? std::wstring() : parts.back();
         walk.complete = true;
         return walk;
@@ -108,29 +122,43 @@ TargetTree::TargetTree(const Text& root) : state_(std::make_unique<State>()) {
 TargetTree::~TargetTree() = default;
 
 bool TargetTree::open() {
+    close();
     State& s = *state_;
-    s.rootHandle = Handle();
     if (s.wideRoot.empty()) return false;
     // The root as the caller named it, links in its own path followed.
     Handle root(CreateFileW(s.wideRoot.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!InfoOf(root, s.rootInfo) || !IsFolder(s.rootInfo.dwFileAttributes)) return false;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!root.valid() || !GetFileInformationByHandle(root.get(), &info) || !IsFolder(info.dwFileAttributes) ||
+        !HandleName(root.get(), s.rootName))
+        return false;
+    s.rootVolume = info.dwVolumeSerialNumber;
     s.rootHandle = std::move(root);
     return true;
 }
 
-void TargetTree::close() { state_->rootHandle = Handle(); }
+bool TargetTree::identify(const FileHandle& file, FileIdentity& identity) const {
+    EntryInfo info;
+    if (!QueryEntry(reinterpret_cast<HANDLE>(file.native()), info, true)) return false;
+    identity.volume = state_->rootVolume;
+    identity.file = info.fileId;
+    identity.size = info.size;
+    identity.writeTime = info.writeTime;
+    identity.changeTime = info.changeTime;
+    identity.links = info.links;
+    return true;
+}
+
+void TargetTree::close() {
+    state_->chain.clear();
+    state_->rootHandle = Handle();
+}
 
 bool TargetTree::rootInPlace() const {
-    const State& s = *state_;
-    if (!s.rootHandle.valid()) return false;
-    Handle now(CreateFileW(s.wideRoot.c_str(), FILE_READ_ATTRIBUTES,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                           FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    BY_HANDLE_FILE_INFORMATION info;
-    return InfoOf(now, info) && IsFolder(info.dwFileAttributes) &&
-           info.dwVolumeSerialNumber == s.rootInfo.dwVolumeSerialNumber &&
-           info.nFileIndexHigh == s.rootInfo.nFileIndexHigh && info.nFileIndexLow == s.rootInfo.nFileIndexLow;
+    // Held without delete sharing, the root can be neither renamed nor
+    // removed: while a folder is there, it is the one opened.
+    const DWORD attributes = GetFileAttributesW(state_->wideRoot.c_str());
+    return state_->rootHandle.valid() && IsFolder(attributes) && !IsLink(attributes);
 }
 
 bool TargetTree::makeFolders(const Text& folder) { return folder.empty() || state_->walk(folder, true, true).complete; }
@@ -146,12 +174,11 @@ EntryState TargetTree::look(const Text& path, FileHandle* readable, FileIdentity
                                                                 OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr)));
     if (!file.valid()) return EntryState::File;  // in use: it cannot be read
     const HANDLE native = reinterpret_cast<HANDLE>(file.native());
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(native, &info)) return EntryState::Other;
-    if (IsLink(info.dwFileAttributes) || !IsEntryOf(native, walk.holder(state_->rootHandle), full))
-        return EntryState::Link;
-    if (IsFolder(info.dwFileAttributes)) return EntryState::Folder;
-    if (identity) openFileIdentity(file, *identity);
+    EntryInfo info;
+    if (!QueryEntry(native, info)) return EntryState::Other;
+    if (IsLink(info.attributes) || !IsEntryOf(native, walk.parentName, full, walk.name)) return EntryState::Link;
+    if (IsFolder(info.attributes)) return EntryState::Folder;
+    if (identity) identify(file, *identity);
     if (readable) *readable = std::move(file);
     return EntryState::File;
 }
@@ -170,18 +197,17 @@ FileHandle TargetTree::openForWrite(const Text& path) {
         if (attributes & kRefused) return FileHandle();
         // Opened as it is, not emptied yet: what it is gets looked at first.
         Handle file(CreateFileW(full.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, kFlags, nullptr));
-        BY_HANDLE_FILE_INFORMATION info;
-        if (!InfoOf(file, info) || (info.dwFileAttributes & kRefused) ||
-            !IsEntryOf(file.get(), walk.holder(state_->rootHandle), full))
+        EntryInfo info;
+        if (!InfoOf(file, info) || (info.attributes & kRefused) || !IsEntryOf(file.get(), walk.parentName, full, walk.name))
             return FileHandle();
-        if (info.nNumberOfLinks <= 1) {
+        if (info.links <= 1) {
             LARGE_INTEGER start{};
             if (!SetFilePointerEx(file.get(), start, nullptr, FILE_BEGIN) || !SetEndOfFile(file.get()))
                 return FileHandle();
             return FileHandle(reinterpret_cast<std::intptr_t>(file.release()));
         }
         // Its other names keep the file: this one goes, a new file takes its place.
-        file = OpenVerified(full, walk.holder(state_->rootHandle), DELETE | FILE_READ_ATTRIBUTES,
+        file = OpenVerified(full, walk.parentName, walk.name, DELETE | FILE_READ_ATTRIBUTES,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
         if (!file.valid() || !DeleteOpenFile(file.get())) return FileHandle();
         file = Handle();
@@ -197,17 +223,18 @@ void TargetTree::clearAttributes(const Text& path) {
     State::Walk walk = state_->walk(path, false);
     if (!walk.complete) return;
     const std::wstring full = walk.full();
-    Handle entry = OpenVerified(full, walk.holder(state_->rootHandle), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+    Handle entry = OpenVerified(full, walk.parentName, walk.name, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
-    BY_HANDLE_FILE_INFORMATION info;
+    EntryInfo info;
     if (!InfoOf(entry, info)) return;
-    if (!IsFolder(info.dwFileAttributes) && info.nNumberOfLinks > 1) return;
+    if (!IsFolder(info.attributes) && info.links > 1) return;
     FILE_BASIC_INFO basic{};
     basic.FileAttributes = FILE_ATTRIBUTE_ARCHIVE;
     SetFileInformationByHandle(entry.get(), FileBasicInfo, &basic, sizeof basic);
 }
 
 bool TargetTree::remove(const Text& path) {
+    // The walk holds only the folders above the path: a folder removed here is not held.
     State::Walk walk = state_->walk(path, false);
     if (!walk.complete) return walk.blocked == EntryState::Missing;
     const std::wstring full = walk.full();
@@ -220,7 +247,7 @@ bool TargetTree::remove(const Text& path) {
         ClearFolder(full);
         RemoveDirectoryW(full.c_str());
     } else {
-        Handle file = OpenVerified(full, walk.holder(state_->rootHandle), DELETE | FILE_READ_ATTRIBUTES,
+        Handle file = OpenVerified(full, walk.parentName, walk.name, DELETE | FILE_READ_ATTRIBUTES,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
         if (file.valid()) DeleteOpenFile(file.get());
     }
@@ -235,7 +262,7 @@ bool TargetTree::forceRemove(const Text& path) {
     if (attributes == INVALID_FILE_ATTRIBUTES) return NotFound(GetLastError());
     // Only files are moved out of the way: a link could move what it names.
     if (IsLink(attributes) || IsFolder(attributes)) return false;
-    if (!OpenVerified(full, walk.holder(state_->rootHandle), FILE_READ_ATTRIBUTES,
+    if (!OpenVerified(full, walk.parentName, walk.name, FILE_READ_ATTRIBUTES,
                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)
              .valid())
         return false;
