@@ -64,6 +64,31 @@ Text ArchiveCursor::takeText(std::int32_t length) {
     }
 }
 
+Text ArchiveCursor::takeTextHead(std::int32_t length, std::size_t keep, bool& cut) {
+    cut = false;
+    if (length <= 0) return Text();
+    const std::size_t wanted = static_cast<std::size_t>(length);
+    if (wanted <= keep) return takeText(length);
+    Text head = takeText(static_cast<std::int32_t>(keep));
+    cut = head.size() == keep;  // no NUL ended it within what is held
+    source_->skip(wanted - keep);
+    return head;
+}
+
+std::int32_t ArchiveCursor::takeAttributeWord(std::int32_t length) {
+    AttributeReader reader;
+    std::uint8_t chunk[4096];
+    for (std::size_t left = length > 0 ? static_cast<std::size_t>(length) : 0; left > 0;) {
+        const std::size_t got = source_->read(chunk, std::min(left, sizeof chunk));
+        left -= got;
+        if (got == 0 || !reader.feed(chunk, got)) {
+            source_->skip(left);
+            break;
+        }
+    }
+    return reader.word();
+}
+
 void ArchiveCursor::drop(std::int32_t length) {
     if (length > 0) source_->skip(static_cast<std::size_t>(length));
 }
@@ -76,9 +101,10 @@ RecordHeader ArchiveCursor::readHeader() {
     header.fileSize = readInt32();
     header.dataLength = readInt32();
     const std::int32_t attributesLength = readInt32();
-    header.path = takeText(pathLength);
+    header.pathLength = pathLength;
+    header.path = takeTextHead(pathLength, kMaxPathBytes, header.pathCut);
     header.md5 = takeText(static_cast<std::int32_t>(kMd5TextLength));
-    header.attributes = AttributeTextToInt(takeText(attributesLength));
+    header.attributes = takeAttributeWord(attributesLength);
     return header;
 }
 
@@ -95,16 +121,31 @@ ArchiveEntry ArchiveCursor::readRecord() {
 
 bool RecordCountValid(std::int32_t count) { return count >= 1 && count <= kMaxRecordCount; }
 
+bool AttributeReader::feed(const std::uint8_t* bytes, std::size_t length) {
+    for (std::size_t i = 0; i < length && step_ != Step::Done; ++i) {
+        const std::uint8_t c = bytes[i];
+        if (step_ == Step::Blanks && (c == ' ' || c == '\t')) continue;
+        if (step_ == Step::Blanks && (c == '+' || c == '-')) {
+            negative_ = c == '-';
+            step_ = Step::Digits;
+            continue;
+        }
+        if (c < '0' || c > '9') {  // a NUL ends the text too
+            step_ = Step::Done;
+            break;
+        }
+        step_ = Step::Digits;
+        value_ = value_ * 10u + static_cast<std::uint32_t>(c - '0');
+    }
+    return step_ != Step::Done;
+}
+
+std::int32_t AttributeReader::word() const { return static_cast<std::int32_t>(negative_ ? 0u - value_ : value_); }
+
 std::int32_t AttributeTextToInt(const Text& text) {
-    const std::size_t size = TextLength(text);
-    std::size_t i = 0;
-    while (i < size && (text[i] == ' ' || text[i] == '\t')) ++i;
-    bool negative = false;
-    if (i < size && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    std::uint32_t value = 0;  // unsigned: wraps instead of overflowing
-    for (; i < size && text[i] >= '0' && text[i] <= '9'; ++i) value = value * 10u + static_cast<std::uint32_t>(text[i] - '0');
-    if (negative) value = 0u - value;
-    return static_cast<std::int32_t>(value);
+    AttributeReader reader;
+    reader.feed(reinterpret_cast<const std::uint8_t*>(text.data()), TextLength(text));
+    return reader.word();
 }
 
 Text AttributeIntToText(std::int32_t attributes) { return std::to_string(static_cast<std::uint32_t>(attributes)); }

@@ -11,6 +11,9 @@
 
 constexpr std::int32_t kMaxRecordCount = 99999;
 constexpr std::size_t kMd5TextLength = 32;
+// The ANSI file functions take paths shorter than this (MAX_PATH): a
+// longer path can never be written, so no more of it is ever held.
+constexpr std::size_t kMaxPathBytes = 260;
 
 // Where a cursor's bytes come from, front to back. The whole-buffer source
 // below is what the reader uses today; a streaming inflater can stand in
@@ -43,7 +46,9 @@ private:
 // One record's fields before its data; the data stays in the source until
 // the reader asks for it.
 struct RecordHeader {
-    Text path;
+    Text path;  // at most kMaxPathBytes: a longer one is cut there
+    std::int32_t pathLength = 0;  // as recorded
+    bool pathCut = false;
     Text md5;
     std::int32_t fileSize = 0;
     std::int32_t attributes = 0;
@@ -66,6 +71,11 @@ public:
     ByteBuffer takeBytes(std::int32_t length);
     // A slice read as text ends at its first NUL; the cursor still advances by length.
     Text takeText(std::int32_t length);
+    // A text of which at most `keep` bytes are held: the rest is read
+    // through. `cut` tells that the text went on past them.
+    Text takeTextHead(std::int32_t length, std::size_t keep, bool& cut);
+    // An attribute text read through as it comes (AttributeTextToInt).
+    std::int32_t takeAttributeWord(std::int32_t length);
     // Clamped like a slice; a negative length drops nothing.
     void drop(std::int32_t length);
     std::size_t remaining() const;
@@ -91,6 +101,20 @@ bool RecordCountValid(std::int32_t count);
 // value is taken modulo 2^32 so that every word written as unsigned
 // decimal reads back ("4294967295" is -1). No digits at all reads 0.
 std::int32_t AttributeTextToInt(const Text& text);
+
+// The same reading, fed piece by piece: a text of any length costs nothing.
+class AttributeReader {
+public:
+    // False once the rest of the text cannot change the word.
+    bool feed(const std::uint8_t* bytes, std::size_t length);
+    std::int32_t word() const;
+
+private:
+    enum class Step { Blanks, Digits, Done };
+    Step step_ = Step::Blanks;
+    bool negative_ = false;
+    std::uint32_t value_ = 0;  // unsigned: wraps instead of overflowing
+};
 // The attribute word as the writer stores it: unsigned decimal, e.g. "524320".
 Text AttributeIntToText(std::int32_t attributes);
 // Serialises the entries; empty buffer when it cannot be allocated or a

@@ -2,10 +2,8 @@
 // Which archive record paths may be written below the target folder.
 #include <cstddef>
 
+#include "payload/archive_format.h"
 #include "system/text.h"
-
-// The ANSI file functions take paths shorter than this (MAX_PATH).
-constexpr std::size_t kMaxPathBytes = 260;
 
 // True when the path names a file strictly below the folder it is
 // extracted into, judged on the components the file system will see.

@@ -1,8 +1,9 @@
 #include "payload/extraction.h"
 
 #include <cstdint>
+#include <set>
 #include <thread>
-#include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "payload/archive_format.h"
@@ -11,6 +12,7 @@
 #include "payload/file_ops.h"
 #include "payload/inflate_source.h"
 #include "payload/md5.h"
+#include "payload/target_tree.h"
 #include "process/directory.h"
 
 namespace {
@@ -190,10 +192,27 @@ private:
 
 bool SameDigest(const Text& a, const Text& b) { return LowerAscii(a) == LowerAscii(b); }
 
-// What the survey found at each record's path before anything was written,
-// so the first pass need not hash the files again.
+const Text& EmptyDigest() {
+    static const Text digest = Md5OfBytes(nullptr, 0);
+    return digest;
+}
+
+// The folder a record's file goes into, relative to the target: the
+// directoryPart of the full path, so a last component without a dot after
+// a dotted one is taken for a folder, as the extraction always has.
+Text RecordFolder(const Text& target, const Text& path) {
+    const Text folder = directoryPart(target + path);
+    return folder.size() <= target.size() ? Text() : folder.substr(target.size());
+}
+
+// What the survey digested at each record's path before anything was
+// written. A digest is a hint: it stands only while the file at the path
+// at the record's turn is provably the one digested (same identity, size
+// and times), nothing was removed meanwhile and the pass has not written
+// that file itself.
 struct FoundFiles {
-    std::vector<char> state;  // by record number: 0 not looked at, 1 missing, 2 present
+    std::vector<char> digested;  // by record number
+    std::vector<FileIdentity> identity;
     std::vector<Text> digest;
     // The records' headers, kept while they fit the budget, so records
     // found unchanged need not be inflated again in the first pass.
@@ -205,7 +224,46 @@ struct FoundFiles {
 // What the kept headers of a survey may cost.
 constexpr std::size_t kHeaderBudget = 4u << 20;
 
-Text PathKey(const Text& fullPath) { return LowerAscii(ForwardToBackslashes(fullPath)); }
+// Files the pass wrote, by what they are rather than by any name of theirs.
+using WrittenFiles = std::set<std::pair<std::uint64_t, std::uint64_t>>;
+
+// The digest of what is at a record's path, the way the record's turn
+// judges it: a folder, a file that cannot be read or anything else that is
+// there reads as empty contents; nothing, or a link, has no digest at all.
+struct Finding {
+    bool present = false;
+    Text digest;
+    FileIdentity identity;
+    bool stable = false;  // the file did not change while it was read
+};
+
+// A digest taken before, and the files this pass wrote itself.
+struct Hint {
+    const Text& digest;
+    const FileIdentity& identity;
+    const WrittenFiles& written;
+};
+
+Finding Digest(TargetTree& tree, const Text& path, const Hint* hint = nullptr) {
+    Finding found;
+    FileHandle file;
+    const EntryState state = tree.look(path, &file, &found.identity);
+    found.present = state == EntryState::File || state == EntryState::Folder || state == EntryState::Other;
+    if (!found.present) return found;
+    if (state != EntryState::File || !file.valid()) {
+        found.digest = EmptyDigest();
+        return found;
+    }
+    if (hint && hint->identity.sameState(found.identity) &&
+        !hint->written.count({found.identity.volume, found.identity.file})) {
+        found.digest = hint->digest;
+        return found;
+    }
+    found.digest = md5OfOpenFile(file);
+    FileIdentity after;
+    found.stable = tree.identify(file, after) && after.sameState(found.identity);
+    return found;
+}
 
 // The file side of one changed record: written chunk by chunk as the data
 // arrives, each chunk read back from the file at once and hashed, and the
@@ -213,16 +271,27 @@ Text PathKey(const Text& fullPath) { return LowerAscii(ForwardToBackslashes(full
 // the inflating side busy instead of waiting while a large file is hashed.
 class RecordWriter {
 public:
-    RecordWriter(const Text& fullPath, Text& line) : path_(fullPath), line_(line) {
+    RecordWriter(TargetTree& tree, const Text& path, Text& line, WrittenFiles& written)
+        : tree_(tree), path_(path), line_(line) {
         line_ += "，文件有变化，需要写入";
-        file_ = openFile(path_, 4, 4, kAttributeNormal);
-        if (file_.valid()) return;
-        // Refused (read-only, locked, a folder in the way): clear it and try once more.
-        deleted_ = true;
-        line_ += "，写入失败，尝试删除重写";
-        setAttributes(path_, kAttributeArchive);
-        if (!deletePath(path_)) forceRemove(path_);
-        file_ = openFile(path_, 4, 4, kAttributeNormal);
+        file_ = tree_.openForWrite(path_);
+        if (!file_.valid()) {
+            // Refused (read-only, locked, a folder or a link in the way): clear it and try once more.
+            retry();
+            tree_.clearAttributes(path_);
+            clear();
+            file_ = tree_.openForWrite(path_);
+        }
+        FileIdentity identity;
+        if (file_.valid() && tree_.identify(file_, identity)) written.insert({identity.volume, identity.file});
+    }
+
+    // A file left unfinished is not left behind half written.
+    ~RecordWriter() {
+        if (!finished_ && file_.valid()) {
+            file_ = FileHandle();
+            clear();
+        }
     }
 
     void write(const ByteBuffer& bytes) {
@@ -234,27 +303,36 @@ public:
             written_ += bytes.size();
             return;
         }
-        // The bytes written so far are gone from the stream: the next pass writes the file anew.
+        // The bytes written so far are gone from the stream: what was
+        // written goes, and the next pass writes the file anew.
         file_ = FileHandle();
-        broken_ = deleted_ = true;
-        deletePath(path_);
+        broken_ = true;
+        retry();
+        clear();
     }
 
-    // Whether anything may have been removed besides the file itself.
-    bool deletedSomething() const { return deleted_; }
-
     bool finish(const RecordHeader& record) {
+        finished_ = true;
         const bool opened = file_.valid();
         std::size_t size = 0;
         const bool whole = opened && openFileSize(file_, size) && size == written_;
-        file_ = FileHandle();
         bool written = whole && !broken_ && SameDigest(digest_.finish(), record.md5);
-        if (written) setAttributes(path_, static_cast<std::uint32_t>(record.attributes));
+        if (written) setOpenFileAttributes(file_, static_cast<std::uint32_t>(record.attributes));
+        file_ = FileHandle();
         line_ += written ? "，写入成功。" : "，写入失败！！！";
         return written;
     }
 
 private:
+    void retry() {
+        if (!retried_) line_ += "，写入失败，尝试删除重写";
+        retried_ = true;
+    }
+    void clear() {
+        if (!tree_.remove(path_)) tree_.forceRemove(path_);
+    }
+
+    TargetTree& tree_;
     Text path_;
     Text& line_;
     FileHandle file_;
@@ -262,15 +340,17 @@ private:
     ByteBuffer readBack_;
     std::uint64_t written_ = 0;
     bool broken_ = false;
-    bool deleted_ = false;
+    bool retried_ = false;
+    bool finished_ = false;
 };
 
 // The file side of one pass, fed from the queue on the calling thread.
 class PassConsumer {
 public:
-    PassConsumer(const Text& target, const ExtractOutputs& out, std::vector<char>& finished, std::size_t& done,
-                 const FoundFiles* found)
-        : target_(target), out_(out), finished_(finished), done_(done), found_(found) {}
+    PassConsumer(const Text& target, TargetTree& tree, const ExtractOutputs& out, std::vector<char>& finished,
+                 std::size_t& done, const FoundFiles* found)
+        : target_(target), tree_(tree), out_(out), finished_(finished), done_(done), found_(found),
+          removals_(tree.removals()) {}
 
     // 1 or 0 when the call must end now, -1 when the pass ran to its end.
     int run(StreamQueue& queue) {
@@ -332,30 +412,39 @@ private:
             finish(true);
             return true;
         }
-        const Text folder = directoryPart(fullPath_);
-        if (!isDirectory(folder)) EnsureDirectoryPath(folder);
-        if (!isDirectory(target_)) found_ = nullptr;  // it may be cleared and made anew
-        if (!PrepareFolder(target_)) return false;
+        // The target must still be the folder opened, or be made anew.
+        if (!tree_.rootInPlace()) {
+            found_ = nullptr;
+            tree_.close();
+            if (!PrepareFolder(target_)) return false;
+            tree_.open();
+        }
+        tree_.makeFolders(RecordFolder(target_, record_.path));
         if (Unchanged()) {
             line_ += "，文件无变化，跳过。";
             finish(true);
             return true;
         }
-        if (found_) written_.insert(PathKey(fullPath_));
-        writer_ = std::make_unique<RecordWriter>(fullPath_, line_);
+        writer_ = std::make_unique<RecordWriter>(tree_, record_.path, line_, written_);
         return true;
     }
 
-    // The survey's finding stands while nothing it looked at can have changed.
-    bool Unchanged() const {
-        const bool known = found_ && found_->state[number_] != 0 && written_.count(PathKey(fullPath_)) == 0;
-        if (!known) return pathExists(fullPath_) && SameDigest(md5OfFile(fullPath_), record_.md5);
-        return found_->state[number_] == 2 && SameDigest(found_->digest[number_], record_.md5);
+    // Judged on what is at the path now; the survey only saves hashing a
+    // file that is provably the one it hashed.
+    bool Unchanged() {
+        // Whatever the pass removed may have taken what the survey saw with it.
+        if (tree_.removals() != removals_) found_ = nullptr;
+        if (!found_ || !found_->digested[number_]) {
+            const Finding now = Digest(tree_, record_.path);
+            return now.present && SameDigest(now.digest, record_.md5);
+        }
+        const Hint hint{found_->digest[number_], found_->identity[number_], written_};
+        const Finding now = Digest(tree_, record_.path, &hint);
+        return now.present && SameDigest(now.digest, record_.md5);
     }
 
     void end() {
         if (writer_) {
-            if (writer_->deletedSomething()) found_ = nullptr;
             const bool written = writer_->finish(record_);
             writer_.reset();
             finish(written);
@@ -372,6 +461,7 @@ private:
     }
 
     const Text& target_;
+    TargetTree& tree_;
     const ExtractOutputs& out_;
     std::vector<char>& finished_;
     std::size_t& done_;
@@ -382,13 +472,14 @@ private:
     std::unique_ptr<RecordWriter> writer_;
     bool skipped_ = false;
     const FoundFiles* found_;
-    std::unordered_set<Text> written_;  // paths written in this pass
+    const std::uint64_t removals_;
+    WrittenFiles written_;
 };
 
 // Inflates the stream once to its end, sending only the records' headers:
 // meanwhile the calling thread digests what already lies at each path.
 // False when the stream is damaged or the record count is wrong.
-bool Survey(PackedInput& input, const Text& target, FoundFiles& found) {
+bool Survey(PackedInput& input, TargetTree& tree, FoundFiles& found) {
     const std::vector<char> none;
     StreamQueue queue(kQueueDepth);
     ProducerThread producer(input, none, true, RecordRange(), queue);
@@ -402,8 +493,10 @@ bool Survey(PackedInput& input, const Text& target, FoundFiles& found) {
         if (item.kind == StreamItem::Kind::Count) {
             if (!RecordCountValid(item.number)) return false;
             counted = true;
-            found.state.assign(static_cast<std::size_t>(item.number) + 1, 0);
-            found.digest.assign(static_cast<std::size_t>(item.number) + 1, Text());
+            const std::size_t slots = static_cast<std::size_t>(item.number) + 1;
+            found.digested.assign(slots, 0);
+            found.identity.assign(slots, FileIdentity());
+            found.digest.assign(slots, Text());
             found.headersKept = true;
         }
         if (item.kind != StreamItem::Kind::Header) continue;
@@ -417,11 +510,14 @@ bool Survey(PackedInput& input, const Text& target, FoundFiles& found) {
             found.headers = std::vector<RecordHeader>();
         }
         if (!IsSafeArchivePath(header.path)) continue;
-        const Text fullPath = target + header.path;
-        const bool present = pathExists(fullPath);
-        found.state[item.number] = present ? 2 : 1;
-        if (present) found.digest[item.number] = md5OfFile(fullPath);
-        if (!present || !SameDigest(found.digest[item.number], header.md5)) found.lastChanged = item.number;
+        const std::size_t at = static_cast<std::size_t>(item.number);
+        const Finding finding = Digest(tree, header.path);
+        if (finding.stable) {
+            found.digested[at] = 1;
+            found.identity[at] = finding.identity;
+            found.digest[at] = finding.digest;
+        }
+        if (!finding.present || !SameDigest(finding.digest, header.md5)) found.lastChanged = item.number;
     }
     return counted && checked;
 }
@@ -456,14 +552,16 @@ bool PrepareFolder(const Text& folder) {
 }
 
 int ExtractPasses(PackedInput& input, const Text& target, const ExtractOutputs& out, bool streamChecked) {
+    TargetTree tree(target);
+    tree.open();
     FoundFiles found;
-    if (!streamChecked && !Survey(input, target, found)) return 0;
+    if (!streamChecked && !Survey(input, tree, found)) return 0;
     std::vector<char> finished;  // by record number; only the calling thread writes it
     std::size_t done = 0;
     for (int pass = 0; pass < kMaxPasses; ++pass) {
         const std::vector<char> earlier = finished;  // what the inflating side may skip
-        const FoundFiles* survey = pass == 0 && !found.state.empty() ? &found : nullptr;
-        PassConsumer consumer(target, out, finished, done, survey);
+        const FoundFiles* survey = pass == 0 && !found.digested.empty() ? &found : nullptr;
+        PassConsumer consumer(target, tree, out, finished, done, survey);
         const int result = RunPass(input, earlier, consumer, survey && survey->headersKept ? survey : nullptr);
         if (result >= 0) return result;
         if (done == static_cast<std::size_t>(consumer.count())) return 1;

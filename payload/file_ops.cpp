@@ -8,19 +8,28 @@
 
 namespace {
 
+// Byte length of the character at i, as the file system reads it.
+std::size_t PathCharLength(const Text& text, std::size_t i) {
+    return IsPathLeadByte(static_cast<unsigned char>(text[i])) && i + 1 < text.size() ? 2 : 1;
+}
+
 // Byte position of the last "\" that is a whole character, npos if none.
 std::size_t LastBackslashChar(const Text& text) {
     std::size_t last = Text::npos;
-    for (std::size_t i = 0; i < text.size();) {
-        unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c >= 0x80 && i + 1 < text.size()) {
-            i += 2;
-            continue;
-        }
-        if (c == '\\') last = i;
-        ++i;
-    }
+    for (std::size_t i = 0; i < text.size(); i += PathCharLength(text, i))
+        if (text[i] == '\\') last = i;
     return last;
+}
+
+// Where the run of backslash characters that ends the text begins.
+std::size_t TrailingSeparatorsStart(const Text& text) {
+    std::size_t runStart = 0;
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t n = PathCharLength(text, i);
+        if (n == 2 || text[i] != '\\') runStart = i + n;
+        i += n;
+    }
+    return runStart;
 }
 
 bool IsSeparatorByte(char c) { return c == '\\' || c == '/' || c == ':'; }
@@ -42,7 +51,7 @@ Text directoryPart(const Text& path, bool keepFinalSeparator) {
     bool lastComponentIsFile =
         lastDot == Text::npos || lastSeparator == Text::npos || lastDot > lastSeparator;
     if (lastComponentIsFile) result = lastSeparator == Text::npos ? Text() : result.substr(0, lastSeparator);
-    result.resize(TrailingBackslashesStart(result));
+    result.resize(TrailingSeparatorsStart(result));
     if (keepFinalSeparator) result += '\\';
     return result;
 }
@@ -51,8 +60,7 @@ Text fileNamePart(const Text& path) {
     // The name starts after the last separator that has something after it.
     std::size_t start = 0;
     for (std::size_t i = 0; i < path.size();) {
-        unsigned char c = static_cast<unsigned char>(path[i]);
-        std::size_t length = (c >= 0x80 && i + 1 < path.size()) ? 2 : 1;
+        const std::size_t length = PathCharLength(path, i);
         if (length == 1 && IsSeparatorByte(path[i]) && i + 1 < path.size() && path[i + 1] != '\\' &&
             path[i + 1] != '/')
             start = i + 1;
@@ -99,10 +107,14 @@ ByteBuffer readWholeFile(const Text& path) {
 
 Text md5OfFile(const Text& path) {
     if (!pathExists(path)) return Text();
-    // Hashed chunk by chunk; what cannot be read digests as no bytes.
+    // What cannot be opened digests as no bytes.
     FileHandle file = openFile(path, 1, 1);
+    return file.valid() ? md5OfOpenFile(file) : Md5OfBytes(nullptr, 0);
+}
+
+Text md5OfOpenFile(const FileHandle& file) {
     std::size_t size = 0;
-    if (!file.valid() || !openFileSize(file, size)) return Md5OfBytes(nullptr, 0);
+    if (!seekOpenFile(file, 0) || !openFileSize(file, size)) return Md5OfBytes(nullptr, 0);
     Md5 digest;
     ByteBuffer chunk(size < kFileChunkSize ? size : kFileChunkSize);
     for (std::size_t total = 0; total < size;) {

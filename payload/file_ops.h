@@ -62,17 +62,50 @@ bool readExactlyAt(const FileHandle& file, std::uint64_t offset, std::uint8_t* i
 // when a write fails or makes no progress.
 bool writeExactly(const FileHandle& file, const std::uint8_t* data, std::size_t length);
 
+// Which file an open handle reaches, and which state of it: volume and
+// file ID on Windows, device and inode on POSIX, with size, last write and
+// (POSIX) last status change. Two looks at one file agree on all of them
+// only if nothing changed it in between.
+struct FileIdentity {
+    std::uint64_t volume = 0;
+    std::uint64_t file = 0;
+    std::uint64_t size = 0;
+    std::int64_t writeTime = 0;
+    std::int64_t changeTime = 0;
+    std::uint32_t links = 0;
+    bool sameFile(const FileIdentity& other) const { return volume == other.volume && file == other.file; }
+    bool sameState(const FileIdentity& other) const {
+        return sameFile(other) && size == other.size && writeTime == other.writeTime &&
+               changeTime == other.changeTime;
+    }
+};
+bool openFileIdentity(const FileHandle& file, FileIdentity& identity);
+// The identity of what the path names now, links followed as by any opening.
+bool pathIdentity(const Text& path, FileIdentity& identity);
+// Sets the attribute word through the handle, so no link can redirect it.
+// On POSIX only the read-only bit has an effect.
+bool setOpenFileAttributes(const FileHandle& file, std::uint32_t attributes);
+// Moves the read and write position.
+bool seekOpenFile(const FileHandle& file, std::uint64_t offset);
+// The lowercase MD5 of the whole file, read from its start in chunks; the
+// digest of no bytes when a read fails.
+Text md5OfOpenFile(const FileHandle& file);
+
 // True only for an existing folder.
 bool isDirectory(const Text& path);
 bool pathExists(const Text& path);
 // kEntryMissing, kEntryFolder or kEntryFile.
 int entryKind(const Text& path);
 // The folder part of a path; a last component without a dot is taken for a
-// folder when an earlier component has one. End tests work on characters.
+// folder when an earlier component has one. It splits where the file
+// system does: a two-byte character starts with 0x81 to 0xFE, and 0x80
+// stands alone (code page 936's euro sign).
 Text directoryPart(const Text& path, bool keepFinalSeparator = false);
 // The name after the last separator (a final separator stays with it);
-// empty when that is the whole path.
+// empty when that is the whole path. Split as directoryPart splits.
 Text fileNamePart(const Text& path);
+// A lead byte of code page 936 as the file system reads it.
+inline bool IsPathLeadByte(unsigned char byte) { return byte >= 0x81 && byte <= 0xFE; }
 
 // All bytes, or empty when the file cannot be opened or a read fails.
 ByteBuffer readWholeFile(const Text& path);

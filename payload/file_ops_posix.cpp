@@ -141,6 +141,45 @@ FileHandle openFile(const Text& path, int mode, int share, std::uint32_t attribu
     return file;
 }
 
+namespace {
+
+void IdentityOf(const struct stat& st, FileIdentity& identity) {
+    identity.volume = static_cast<std::uint64_t>(st.st_dev);
+    identity.file = static_cast<std::uint64_t>(st.st_ino);
+    identity.size = static_cast<std::uint64_t>(st.st_size);
+    identity.writeTime = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    identity.changeTime = static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+    identity.links = static_cast<std::uint32_t>(st.st_nlink);
+}
+
+}  // namespace
+
+bool openFileIdentity(const FileHandle& file, FileIdentity& identity) {
+    struct stat st;
+    if (fstat(Fd(file), &st) != 0) return false;
+    IdentityOf(st, identity);
+    return true;
+}
+
+bool pathIdentity(const Text& path, FileIdentity& identity) {
+    struct stat st;
+    if (!StatOf(path, st)) return false;
+    IdentityOf(st, identity);
+    return true;
+}
+
+bool setOpenFileAttributes(const FileHandle& file, std::uint32_t attributes) {
+    struct stat st;
+    if (fstat(Fd(file), &st) != 0) return false;
+    mode_t mode = st.st_mode & 07777;
+    mode = (attributes & kAttributeReadOnly) ? (mode & ~static_cast<mode_t>(0222)) : (mode | S_IWUSR);
+    return mode == (st.st_mode & 07777) || fchmod(Fd(file), mode) == 0;
+}
+
+bool seekOpenFile(const FileHandle& file, std::uint64_t offset) {
+    return lseek(Fd(file), static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
+}
+
 bool isDirectory(const Text& path) {
     struct stat st;
     return StatOf(path, st) && S_ISDIR(st.st_mode);
@@ -173,12 +212,11 @@ bool writeWholeFile(const Text& path, const std::uint8_t* data, std::size_t leng
 }
 
 void setAttributes(const Text& path, std::uint32_t attributes) {
+    // Through a handle of the entry itself: a link is not followed.
     std::string native = NativePath(path);
-    struct stat st;
-    if (native.empty() || stat(native.c_str(), &st) != 0) return;
-    mode_t mode = st.st_mode & 07777;
-    mode = (attributes & kAttributeReadOnly) ? (mode & ~static_cast<mode_t>(0222)) : (mode | S_IWUSR);
-    if (mode != (st.st_mode & 07777)) chmod(native.c_str(), mode);
+    if (native.empty()) return;
+    FileHandle entry(open(native.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (entry.valid()) setOpenFileAttributes(entry, attributes);
 }
 
 std::int32_t getAttributes(const Text& path) {

@@ -1,14 +1,21 @@
-// Windows backend of the file operations: the ANSI file functions.
+// Windows backend of the file operations. Texts reach the wide file
+// functions through the code page 936 boundary; a path that does not
+// convert is refused like a path that does not exist.
 #include <windows.h>
 #include <shlwapi.h>
+#include <winternl.h>
 
 #include <new>
 #include <string>
 #include <vector>
 
 #include "payload/file_ops.h"
+#include "payload/file_ops_win32.h"
 #include "process/message_pump.h"
 #include "system/folders.h"
+#include "system/wide_text.h"
+
+using namespace wide_ops;
 
 namespace {
 
@@ -38,7 +45,28 @@ constexpr DWORD kShares[] = {
     0,
 };
 
+// Not in every SDK's headers: FileDispositionInfoEx (Windows 10 1809).
+constexpr int kFileDispositionInfoEx = 21;
+constexpr DWORD kDispositionDelete = 0x1, kDispositionPosix = 0x2, kDispositionIgnoreReadOnly = 0x10;
+
 HANDLE Native(const FileHandle& file) { return reinterpret_cast<HANDLE>(file.native()); }
+
+// False (and ERROR_INVALID_NAME) when the text is no code page 936 path.
+bool WidePath(const Text& path, std::wstring& wide) {
+    if (!path.empty() && WideFromText(path, wide)) return true;
+    SetLastError(ERROR_INVALID_NAME);
+    return false;
+}
+
+std::wstring WithBackslash(std::wstring path) {
+    if (path.empty() || (path.back() != L'\\' && path.back() != L'/')) path += L'\\';
+    return path;
+}
+
+std::wstring WithoutBackslash(std::wstring path) {
+    while (path.size() > 1 && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
+    return path;
+}
 
 class FindHandle {
 public:
@@ -56,31 +84,21 @@ private:
 };
 
 struct FolderEntry {
-    Text name;
+    std::wstring name;
     DWORD attributes;
 };
 
-bool IsDots(const char* name) { return lstrcmpA(name, ".") == 0 || lstrcmpA(name, "..") == 0; }
-
 // Entries directly inside a folder (which ends with "\"), dots skipped.
-std::vector<FolderEntry> EntriesIn(const Text& folder, const Text& mask = "*") {
+std::vector<FolderEntry> EntriesIn(const std::wstring& folder, const std::wstring& mask = L"*") {
     std::vector<FolderEntry> entries;
-    WIN32_FIND_DATAA data;
-    FindHandle find(FindFirstFileA((folder + mask).c_str(), &data));
+    WIN32_FIND_DATAW data;
+    FindHandle find(FindFirstFileW((folder + mask).c_str(), &data));
     if (!find.valid()) return entries;
     do {
-        if (!IsDots(data.cFileName)) entries.push_back({data.cFileName, data.dwFileAttributes});
-    } while (FindNextFileA(find.get(), &data));
+        const std::wstring name = data.cFileName;
+        if (name != L"." && name != L"..") entries.push_back({name, data.dwFileAttributes});
+    } while (FindNextFileW(find.get(), &data));
     return entries;
-}
-
-bool IsFolder(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
-// A junction or link to a folder is removed itself, never entered.
-bool IsLink(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
-
-Text WithBackslash(Text path) {
-    if (!EndsWithBackslashChar(path)) path += '\\';
-    return path;
 }
 
 bool IsDriveRootOrSeparators(const Text& path) {
@@ -90,21 +108,193 @@ bool IsDriveRootOrSeparators(const Text& path) {
     return false;
 }
 
-// Depth first: files deleted, folders emptied and removed.
-void ClearFolder(const Text& folder) {
-    Text base = WithBackslash(folder);
-    for (const FolderEntry& entry : EntriesIn(base)) {
-        Text full = base + entry.name;
-        if (IsFolder(entry.attributes)) {
-            if (!IsLink(entry.attributes)) ClearFolder(full);
-            RemoveDirectoryA(full.c_str());
-        } else {
-            DeleteFileA(full.c_str());
-        }
-    }
+// The general-purpose folder removal, after its refusals.
+bool RemoveTreeAt(const std::wstring& folder) {
+    if (IsLink(GetFileAttributesW(folder.c_str()))) return RemoveLink(folder);
+    ClearFolder(folder);
+    return RemoveDirectoryW(folder.c_str()) != 0;
+}
+
+std::wstring TempFolderWide() {
+    std::wstring wide;
+    return WideFromText(TempDirectory(), wide) ? wide : Wide(TempDirectory());
 }
 
 }  // namespace
+
+namespace wide_ops {
+
+bool QueryEntry(HANDLE handle, EntryInfo& info, bool withFileId) {
+    FILE_BASIC_INFO basic;
+    FILE_STANDARD_INFO standard;
+    if (!GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic) ||
+        !GetFileInformationByHandleEx(handle, FileStandardInfo, &standard, sizeof standard))
+        return false;
+    info.attributes = basic.FileAttributes;
+    info.writeTime = basic.LastWriteTime.QuadPart;
+    info.changeTime = basic.ChangeTime.QuadPart;
+    info.links = standard.NumberOfLinks;
+    info.size = static_cast<std::uint64_t>(standard.EndOfFile.QuadPart);
+    if (!withFileId) return true;
+    // The file ID alone: what GetFileInformationByHandle adds, the volume's
+    // serial number, costs Wine a lookup of the volume for every call.
+    using QueryFn = LONG(NTAPI*)(HANDLE, IO_STATUS_BLOCK*, void*, ULONG, int);
+    static const auto query = reinterpret_cast<QueryFn>(
+        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationFile"));
+    constexpr int kFileInternalInformation = 6;
+    IO_STATUS_BLOCK status{};
+    LARGE_INTEGER id{};
+    if (!query || query(handle, &status, &id, sizeof id, kFileInternalInformation) < 0) return false;
+    info.fileId = static_cast<std::uint64_t>(id.QuadPart);
+    return true;
+}
+
+Handle OpenEntry(const std::wstring& path, DWORD access, DWORD share) {
+    return Handle(CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+}
+
+Handle PinFolder(const std::wstring& path) {
+    // The attribute first: Wine shows a link to a folder only there.
+    if (IsLink(GetFileAttributesW(path.c_str()))) return Handle();
+    Handle folder = OpenEntry(path);
+    EntryInfo info;
+    if (!folder.valid() || !QueryEntry(folder.get(), info) || !IsFolder(info.attributes) || IsLink(info.attributes))
+        return Handle();
+    return folder;
+}
+
+bool RemoveLink(const std::wstring& path) {
+    Handle link = OpenEntry(path, DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+    EntryInfo info;
+    if (!link.valid() || !QueryEntry(link.get(), info) || !IsLink(info.attributes)) return false;
+    FILE_DISPOSITION_INFO dispose{TRUE};
+    return SetFileInformationByHandle(link.get(), FileDispositionInfo, &dispose, sizeof dispose) != 0;
+}
+
+bool HandleName(HANDLE handle, std::wstring& name) {
+    std::vector<std::uint8_t> buffer(sizeof(FILE_NAME_INFO) + sizeof(WCHAR) * 2 * MAX_PATH);
+    auto* info = reinterpret_cast<FILE_NAME_INFO*>(buffer.data());
+    while (!GetFileInformationByHandleEx(handle, FileNameInfo, info, static_cast<DWORD>(buffer.size()))) {
+        if (GetLastError() != ERROR_MORE_DATA || buffer.size() > sizeof(FILE_NAME_INFO) + info->FileNameLength)
+            return false;
+        buffer.resize(sizeof(FILE_NAME_INFO) + info->FileNameLength);
+        info = reinterpret_cast<FILE_NAME_INFO*>(buffer.data());
+    }
+    name.assign(info->FileName, info->FileNameLength / sizeof(WCHAR));
+    while (!name.empty() && name.back() == L'\\') name.pop_back();
+    return true;
+}
+
+namespace {
+
+bool SameName(const std::wstring& a, const std::wstring& b) {
+    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
+           CSTR_EQUAL;
+}
+
+}  // namespace
+
+bool IsEntryOf(HANDLE entry, const std::wstring& parentName, const std::wstring& path, const std::wstring& name) {
+    std::wstring entryName;
+    if (!HandleName(entry, entryName)) return false;
+    if (SameName(entryName, parentName + L'\\' + name)) return true;
+    // Named otherwise (a short name, say): the name the folder lists must be it.
+    WIN32_FIND_DATAW listed;
+    FindHandle find(FindFirstFileW(path.c_str(), &listed));
+    return find.valid() && !IsLink(listed.dwFileAttributes) && SameName(entryName, parentName + L'\\' + listed.cFileName);
+}
+
+Handle OpenVerified(const std::wstring& path, const std::wstring& parentName, const std::wstring& name, DWORD access,
+                    DWORD share) {
+    if (IsLink(GetFileAttributesW(path.c_str()))) return Handle();
+    Handle entry = OpenEntry(path, access, share);
+    EntryInfo info;
+    if (!entry.valid() || !QueryEntry(entry.get(), info) || IsLink(info.attributes) ||
+        !IsEntryOf(entry.get(), parentName, path, name))
+        return Handle();
+    return entry;
+}
+
+bool DeleteOpenFile(HANDLE file) {
+    FILE_DISPOSITION_INFO dispose{TRUE};
+    if (SetFileInformationByHandle(file, FileDispositionInfo, &dispose, sizeof dispose)) return true;
+    // A read-only file with other names: clearing read-only would clear it
+    // for them too, so the system is asked to delete it as it is.
+    EntryInfo info;
+    if (!QueryEntry(file, info) || info.links < 2) return false;
+    DWORD flags = kDispositionDelete | kDispositionPosix | kDispositionIgnoreReadOnly;
+    return SetFileInformationByHandle(file, static_cast<FILE_INFO_BY_HANDLE_CLASS>(kFileDispositionInfoEx), &flags,
+                                      sizeof flags) != 0;
+}
+
+void ClearFolder(const std::wstring& folder) {
+    // Held while its entries go, so it cannot be swapped for a link meanwhile.
+    Handle pin = PinFolder(WithoutBackslash(folder));
+    std::wstring pinName;
+    if (!pin.valid() || !HandleName(pin.get(), pinName)) return;
+    const std::wstring base = WithBackslash(folder);
+    const std::vector<FolderEntry> entries = EntriesIn(base);
+    for (const FolderEntry& entry : entries) {
+        if (IsFolder(entry.attributes) && !IsLink(entry.attributes)) continue;
+        PumpPendingMessages();
+        const std::wstring full = base + entry.name;
+        if (IsLink(entry.attributes)) {
+            RemoveLink(full);
+            continue;
+        }
+        Handle file = OpenVerified(full, pinName, entry.name, DELETE | FILE_READ_ATTRIBUTES,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+        if (file.valid()) DeleteOpenFile(file.get());
+    }
+    for (const FolderEntry& entry : entries) {
+        if (!IsFolder(entry.attributes) || IsLink(entry.attributes)) continue;
+        PumpPendingMessages();
+        ClearFolder(base + entry.name);
+        RemoveDirectoryW((base + entry.name).c_str());
+    }
+}
+
+bool DeleteTree(const std::wstring& folder) {
+    const std::wstring path = WithoutBackslash(folder);
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return Missing(path);
+    // A link to a folder (a junction too) is removed itself, never listed.
+    if (IsLink(attributes)) {
+        RemoveLink(path);
+    } else {
+        ClearFolder(path);
+        RemoveDirectoryW(path.c_str());
+    }
+    return Missing(path);
+}
+
+bool ForceRemove(const std::wstring& path) {
+    if (DeleteFileW(path.c_str())) return true;
+    const std::wstring work = TempFolderWide() + L"\\f" + std::to_wstring(GetTickCount());
+    SECURITY_ATTRIBUTES security{};
+    CreateDirectoryW(work.c_str(), &security);
+    CreateDirectoryW((work + L"\\....\\").c_str(), &security);
+    MoveFileW(path.c_str(), (work + L"\\....\\TemporaryFile").c_str());
+    MoveFileW((work + L"\\....\\").c_str(), (work + L"\\TemporaryFile").c_str());
+    // Clear the work folder, but only when it is a path on a drive.
+    const wchar_t first = work.empty() ? 0 : work[0];
+    const bool onDrive = ((first >= L'A' && first <= L'Z') || (first >= L'a' && first <= L'z')) &&
+                         (work.find(L":\\") != std::wstring::npos || work.find(L":/") != std::wstring::npos);
+    if (onDrive) {
+        const std::wstring base = work + L"\\";
+        const std::vector<FolderEntry> entries = EntriesIn(base);
+        for (const FolderEntry& entry : entries)
+            if (IsFolder(entry.attributes)) RemoveTreeAt(base + entry.name);
+        for (const FolderEntry& entry : entries)
+            if (!IsFolder(entry.attributes)) DeleteFileW((base + entry.name).c_str());
+        RemoveTreeAt(work);
+    }
+    RemoveTreeAt(work);
+    return Missing(path);
+}
+
+}  // namespace wide_ops
 
 FileHandle::~FileHandle() {
     if (native_ != -1) CloseHandle(reinterpret_cast<HANDLE>(native_));
@@ -124,9 +314,13 @@ bool readExactly(const FileHandle& file, std::uint8_t* into, std::size_t length)
 }
 
 bool readExactlyAt(const FileHandle& file, std::uint64_t offset, std::uint8_t* into, std::size_t length) {
+    return seekOpenFile(file, offset) && readExactly(file, into, length);
+}
+
+bool seekOpenFile(const FileHandle& file, std::uint64_t offset) {
     LARGE_INTEGER at;
     at.QuadPart = static_cast<LONGLONG>(offset);
-    return SetFilePointerEx(Native(file), at, nullptr, FILE_BEGIN) && readExactly(file, into, length);
+    return SetFilePointerEx(Native(file), at, nullptr, FILE_BEGIN) != 0;
 }
 
 bool openFileSize(const FileHandle& file, std::size_t& size) {
@@ -137,34 +331,73 @@ bool openFileSize(const FileHandle& file, std::size_t& size) {
     return true;
 }
 
+namespace {
+
+bool IdentityOf(HANDLE handle, FileIdentity& identity) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(handle, &info)) return false;
+    identity.volume = info.dwVolumeSerialNumber;
+    identity.file = static_cast<std::uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
+    identity.size = static_cast<std::uint64_t>(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
+    identity.writeTime =
+        static_cast<std::int64_t>(static_cast<std::uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32 |
+                                  info.ftLastWriteTime.dwLowDateTime);
+    identity.changeTime = 0;
+    identity.links = info.nNumberOfLinks;
+    return true;
+}
+
+}  // namespace
+
+bool openFileIdentity(const FileHandle& file, FileIdentity& identity) { return IdentityOf(Native(file), identity); }
+
+bool pathIdentity(const Text& path, FileIdentity& identity) {
+    std::wstring wide;
+    if (!WidePath(path, wide)) return false;
+    Handle entry(CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return entry.valid() && IdentityOf(entry.get(), identity);
+}
+
+bool setOpenFileAttributes(const FileHandle& file, std::uint32_t attributes) {
+    FILE_BASIC_INFO basic{};  // times left at 0 stay as they are
+    // 0 here would mean "unchanged"; SetFileAttributes reads 0 as normal.
+    basic.FileAttributes = attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
+    return SetFileInformationByHandle(Native(file), FileBasicInfo, &basic, sizeof basic) != 0;
+}
+
 FileHandle openFile(const Text& path, int mode, int share, std::uint32_t attributes) {
-    if (mode < 0 || mode > 7 || share < 0 || share > 4) return FileHandle();
+    std::wstring wide;
+    if (mode < 0 || mode > 7 || share < 0 || share > 4 || !WidePath(path, wide)) return FileHandle();
     DWORD flags = attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
     // Windows refuses writers of a read-only file; Wine running as root
     // does not, so the rule is applied here as well.
-    DWORD existing = GetFileAttributesA(path.c_str());
+    DWORD existing = GetFileAttributesW(wide.c_str());
     bool writes = (kModes[mode].access & (GENERIC_WRITE | FILE_WRITE_DATA)) != 0;
     if (writes && existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY) &&
         !(existing & FILE_ATTRIBUTE_DIRECTORY)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FileHandle();
     }
-    HANDLE h = CreateFileA(path.c_str(), kModes[mode].access, kShares[share], nullptr, kModes[mode].creation,
-                           flags, nullptr);
+    HANDLE h = CreateFileW(wide.c_str(), kModes[mode].access, kShares[share], nullptr, kModes[mode].creation, flags,
+                           nullptr);
     return FileHandle(reinterpret_cast<std::intptr_t>(h));
 }
 
 bool isDirectory(const Text& path) {
-    BOOL result = PathIsDirectoryA(path.c_str());
+    std::wstring wide;
+    if (!WidePath(path, wide)) return false;
+    BOOL result = PathIsDirectoryW(wide.c_str());
     return result != 0 && (result % 2) == 0;
 }
 
-bool pathExists(const Text& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool pathExists(const Text& path) { return getAttributes(path) != -1; }
 
 int entryKind(const Text& path) {
-    if (!pathExists(path)) return kEntryMissing;
-    WIN32_FIND_DATAA data;
-    FindHandle find(FindFirstFileA(path.c_str(), &data));
+    std::wstring wide;
+    if (!pathExists(path) || !WidePath(path, wide)) return kEntryMissing;
+    WIN32_FIND_DATAW data;
+    FindHandle find(FindFirstFileW(wide.c_str(), &data));
     if (!find.valid() || data.dwFileAttributes == FILE_ATTRIBUTE_DIRECTORY || isDirectory(path)) return kEntryFolder;
     return kEntryFile;
 }
@@ -187,84 +420,81 @@ bool writeWholeFile(const Text& path, const std::uint8_t* data, std::size_t leng
     return file.valid() && writeExactly(file, data, length);
 }
 
-void setAttributes(const Text& path, std::uint32_t attributes) { SetFileAttributesA(path.c_str(), attributes); }
+void setAttributes(const Text& path, std::uint32_t attributes) {
+    std::wstring wide;
+    if (WidePath(path, wide)) SetFileAttributesW(wide.c_str(), attributes);
+}
 
-std::int32_t getAttributes(const Text& path) { return static_cast<std::int32_t>(GetFileAttributesA(path.c_str())); }
+std::int32_t getAttributes(const Text& path) {
+    std::wstring wide;
+    if (!WidePath(path, wide)) return -1;
+    return static_cast<std::int32_t>(GetFileAttributesW(wide.c_str()));
+}
 
-bool deleteFile(const Text& path) { return DeleteFileA(path.c_str()) || !pathExists(path); }
+bool deleteFile(const Text& path) {
+    std::wstring wide;
+    if (!WidePath(path, wide)) return false;
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (IsLink(attributes)) return RemoveLink(wide) || Missing(wide);
+    return (!IsFolder(attributes) && DeleteFileW(wide.c_str())) || Missing(wide);
+}
 
-bool removeFolder(const Text& path) { return RemoveDirectoryA(path.c_str()) != 0; }
+bool removeFolder(const Text& path) {
+    std::wstring wide;
+    if (!WidePath(path, wide)) return false;
+    if (IsLink(GetFileAttributesW(wide.c_str()))) return RemoveLink(wide);
+    return RemoveDirectoryW(wide.c_str()) != 0;
+}
 
 bool deleteTree(const Text& folder) {
-    Text base = WithBackslash(folder);
-    std::vector<FolderEntry> entries = EntriesIn(base);
-    for (const FolderEntry& entry : entries) {
-        if (IsFolder(entry.attributes)) continue;
-        PumpPendingMessages();
-        deleteFile(base + entry.name);
-    }
-    for (const FolderEntry& entry : entries) {
-        if (!IsFolder(entry.attributes)) continue;
-        PumpPendingMessages();
-        if (!IsLink(entry.attributes)) deleteTree(base + entry.name);
-        removeFolder(base + entry.name);
-    }
-    removeFolder(folder);
-    return !pathExists(folder);
+    std::wstring wide;
+    return WidePath(folder, wide) && DeleteTree(wide);
 }
 
 bool removeDirectoryTree(const Text& folder) {
     std::size_t start = folder.find_first_not_of(' ');
     if (start == Text::npos) return false;
     Text path = folder.substr(start);
-    if (IsDriveRootOrSeparators(path)) return false;
-    ClearFolder(path);
-    return RemoveDirectoryA(path.c_str()) != 0;
+    std::wstring wide;
+    if (IsDriveRootOrSeparators(path) || !WidePath(path, wide)) return false;
+    return RemoveTreeAt(wide);
 }
 
 bool forceRemove(const Text& path) {
-    if (DeleteFileA(path.c_str())) return true;
-    Text work = TempDirectory() + "\\f" + std::to_string(GetTickCount());
-    SECURITY_ATTRIBUTES security{};
-    CreateDirectoryA(work.c_str(), &security);
-    CreateDirectoryA((work + "\\....\\").c_str(), &security);
-    MoveFileA(path.c_str(), (work + "\\....\\TemporaryFile").c_str());
-    MoveFileA((work + "\\....\\").c_str(), (work + "\\TemporaryFile").c_str());
-    // Clear the work folder, but only when it is a path on a drive.
-    char first = work.empty() ? 0 : work[0];
-    bool onDrive = ((first >= 'A' && first <= 'Z') || (first >= 'a' && first <= 'z')) &&
-                   (work.find(":\\") != Text::npos || work.find(":/") != Text::npos);
-    if (onDrive) {
-        Text base = work + "\\";
-        std::vector<FolderEntry> entries = EntriesIn(base);
-        for (const FolderEntry& entry : entries)
-            if (IsFolder(entry.attributes)) removeDirectoryTree(base + entry.name);
-        for (const FolderEntry& entry : entries)
-            if (!IsFolder(entry.attributes)) DeleteFileA((base + entry.name).c_str());
-        removeDirectoryTree(work);
-    }
-    removeDirectoryTree(work);
-    return !pathExists(path);
+    std::wstring wide;
+    if (!WidePath(path, wide)) return false;
+    // A link is removed itself or not at all: moving it could move what it names.
+    if (IsLink(GetFileAttributesW(wide.c_str()))) return RemoveLink(wide) || Missing(wide);
+    return ForceRemove(wide);
 }
 
 TextList listDirectory(const Text& folder, const Text& pattern) {
     TextList names;
-    if (!isDirectory(folder)) return names;
+    std::wstring wide, mask;
+    if (!isDirectory(folder) || !WidePath(folder, wide)) return names;
     // ".*" and "*." are searched as "*.*" and filtered here.
     bool dotFirst = pattern == ".*";
     bool noDot = pattern == "*.";
-    Text mask = (pattern.empty() || dotFirst || noDot) ? Text("*.*") : pattern;
-    for (const FolderEntry& entry : EntriesIn(WithBackslash(folder), mask)) {
-        if (dotFirst && entry.name[0] != '.') continue;
-        if (noDot && entry.name.find('.') != Text::npos) continue;
-        names.push_back(entry.name);
+    if (pattern.empty() || dotFirst || noDot)
+        mask = L"*.*";
+    else if (!WideFromText(pattern, mask))
+        return names;
+    for (const FolderEntry& entry : EntriesIn(WithBackslash(wide), mask)) {
+        Text name;
+        // A name code page 936 cannot hold cannot be named through it either.
+        if (!TextFromWide(entry.name, name)) continue;
+        if (dotFirst && name[0] != '.') continue;
+        if (noDot && name.find('.') != Text::npos) continue;
+        names.push_back(name);
     }
     return names;
 }
 
 std::int32_t fileSizeOf(const Text& path) {
-    WIN32_FIND_DATAA data;
-    FindHandle find(FindFirstFileA(path.c_str(), &data));
+    std::wstring wide;
+    if (!WidePath(path, wide)) return -1;
+    WIN32_FIND_DATAW data;
+    FindHandle find(FindFirstFileW(wide.c_str(), &data));
     if (!find.valid()) return -1;
     return static_cast<std::int32_t>(data.nFileSizeLow);
 }

@@ -28,6 +28,8 @@ public:
     bool failed() const { return failed_; }
     // The whole stream was inflated and ended where it should.
     bool ended() const { return ended_; }
+    // Bytes read or skipped so far.
+    std::uint64_t consumed() const { return produced_ - (filled_ - position_); }
 
 private:
     bool refill();

@@ -10,11 +10,23 @@ std::size_t SpanInput::read(std::uint8_t* out, std::size_t length) {
     return n;
 }
 
+FileInput::FileInput(const Text& path) : path_(path) {
+    // Others may read it meanwhile, but not change it (where the system enforces that).
+    file_ = openFile(path_, 1, 3);
+    failed_ = !file_.valid() || !openFileIdentity(file_, identity_) || !openFileSize(file_, size_) ||
+              size_ != identity_.size;
+    if (failed_) size_ = 0;
+}
+
+bool FileInput::unchanged() const {
+    FileIdentity now, named;
+    return file_.valid() && openFileIdentity(file_, now) && now.sameState(identity_) &&
+           pathIdentity(path_, named) && named.sameFile(identity_);
+}
+
 bool FileInput::rewind() {
     position_ = 0;
-    file_ = openFile(path_, 1, 1);
-    failed_ = !file_.valid() || !openFileSize(file_, size_);
-    if (failed_) size_ = 0;
+    failed_ = failed_ || !unchanged() || !seekOpenFile(file_, 0);
     return !failed_;
 }
 

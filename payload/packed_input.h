@@ -34,18 +34,24 @@ private:
     std::size_t position_ = 0;
 };
 
-// An envelope in a file, read in chunks; the file is opened again to rewind.
+// An envelope in a file, read in chunks through one handle kept for the
+// whole run, so every pass reads what the check read. Rewinding refuses to
+// go on once the file has changed (its identity, size or last write) or
+// its path names another file: the check would no longer hold.
 class FileInput final : public PackedInput {
 public:
-    explicit FileInput(const Text& path) : path_(path) { rewind(); }
+    explicit FileInput(const Text& path);
     std::size_t read(std::uint8_t* out, std::size_t length) override;
     bool rewind() override;
     bool failed() const override { return failed_; }
     std::size_t size() const { return size_; }
+    // True while the file is the one opened, as it was then.
+    bool unchanged() const;
 
 private:
     Text path_;
     FileHandle file_;
+    FileIdentity identity_;
     std::size_t size_ = 0;
     std::size_t position_ = 0;
     bool failed_ = false;

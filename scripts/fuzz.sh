@@ -3,14 +3,16 @@
 # every fuzz target: first each input under tests/fuzz/regressions/TARGET/
 # once, then SECONDS (default 60) of fuzzing from the generated seed corpus.
 # Any finding fails the run; new ones are kept in build/fuzz/findings/TARGET/.
-# usage: scripts/fuzz.sh [SECONDS]
+# usage: scripts/fuzz.sh [SECONDS] [TARGET...]
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-60}
+[ $# -gt 1 ] && targets_given=("${@:2}")
 build="$root/build/fuzz"
 fuzzdir="$root/tests/fuzz"
-targets=(envelope extract)
-declare -A max_len=([envelope]=16384 [extract]=4096)
+targets=(envelope extract survey)
+declare -A max_len=([envelope]=16384 [extract]=4096 [survey]=4096)
+[ -n "${targets_given+x}" ] && targets=("${targets_given[@]}")
 # A finding rather than a stuck or swapping machine: the native regression
 # driver (tests/fuzz/regression_main.cpp) keeps the same limits.
 limits=(-rss_limit_mb=2048 -malloc_limit_mb=512 -timeout=10)

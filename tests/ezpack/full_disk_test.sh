@@ -56,6 +56,15 @@ grep -q 'dst.big\.bin: could not be written (1 of 3 records unfinished)$' err.tx
 [ ! -e "$volume/dst/big.bin" ] || fail "a partly written big.bin was left behind"
 [ "$(cat "$volume/sentinel.txt")" = 'beside the target' ] || fail "the file beside the target changed"
 [ "$(ls -A "$volume" | tr '\n' ' ')" = "dst sentinel.txt " ] || fail "the volume holds more: $(ls -A "$volume")"
+# Once more with the trace: the write that fails halfway says so in every
+# pass, and the file that did not fit is not left behind.
+"${ezpack[@]}" extract big.ez "$target" --trace >trace.txt 2>err.txt
+if [ -n "$drive" ]; then iconv -f GBK -t UTF-8 trace.txt >trace.utf8 && mv trace.utf8 trace.txt; fi
+tr -d '\r' <trace.txt >trace.clean && mv trace.clean trace.txt
+[ "$(grep -c 'big\.bin$' trace.txt)" -eq 5 ] || fail "big.bin is not traced in five passes: $(cat trace.txt)"
+grep 'big\.bin$' trace.txt | grep -v -q -- '，文件有变化，需要写入，写入失败，尝试删除重写，写入失败！！！  ' &&
+  fail "a failed write of big.bin is traced otherwise: $(grep 'big\.bin$' trace.txt | head -n 1)"
+[ ! -e "$volume/dst/big.bin" ] || fail "a partly written big.bin was left behind by the traced run"
 snapshot >temp-after.txt
 cmp -s temp-before.txt temp-after.txt || fail "temp folder changed: $(diff temp-before.txt temp-after.txt)"
 

@@ -4,7 +4,9 @@
 usage: make_seeds.py OUTDIR
 
 OUTDIR/extract/ gets inflated archives (what fuzz_extract packs itself),
-OUTDIR/envelope/ the same archives packed: tag, inflated length, zlib stream.
+OUTDIR/envelope/ the same archives packed: tag, inflated length, zlib stream,
+OUTDIR/survey/ the archives followed by steps that lay out the target
+(pairs of bytes: step, record; see fuzz_survey.cpp).
 """
 import hashlib
 import os
@@ -59,6 +61,23 @@ ARCHIVES = {
     ],
     "names-the-sentinel": [record(b"inside-sentinel.txt", b"replaced"), record(b"other.txt", b"o")],
     "wrong-digest": [record(b"bad.txt", b"data", md5="0" * 32)],
+    "folder-then-file": [record(b"sub\\f.txt", b"f"), record(b"sub"), record(b"sub\\g.txt", b"g")],
+    "one-file-two-records": [record(b"a.txt", b"NEW"), record(b"A.txt", b"old"), record(b"a.txt", b"OLD")],
+}
+
+
+# Target layouts for the survey target: step % 10 picks what is made at
+# the record's path (0 its bytes, 1 other bytes, 2 a folder, 3 a file in
+# its folder's way, 4 a hard link to a file outside, 5 a link to that file,
+# 6 a link to a folder outside, 7 read-only, 8 a hard link to another
+# record's file, 9 an empty file).
+LAYOUTS = {
+    "unchanged": ("nested", bytes([0, 0, 0, 1, 0, 2])),
+    "changed-and-blocked": ("nested", bytes([1, 0, 3, 1, 2, 2])),
+    "hard-links": ("empty-files", bytes([4, 2, 8, 3])),
+    "links-outside": ("nested", bytes([5, 0, 6, 1])),
+    "read-only": ("attributes", bytes([7, 0, 17, 1, 9, 2])),
+    "folder-for-a-file": ("one-file", bytes([2, 0])),
 }
 
 
@@ -66,7 +85,7 @@ def main():
     if len(sys.argv) != 2:
         sys.exit(__doc__)
     out = sys.argv[1]
-    for kind in ("extract", "envelope"):
+    for kind in ("extract", "envelope", "survey"):
         os.makedirs(os.path.join(out, kind), exist_ok=True)
     for name, records in ARCHIVES.items():
         inflated = archive(records)
@@ -74,6 +93,11 @@ def main():
             f.write(inflated)
         with open(os.path.join(out, "envelope", name), "wb") as f:
             f.write(envelope(inflated))
+        with open(os.path.join(out, "survey", name), "wb") as f:
+            f.write(inflated)
+    for name, (base, steps) in LAYOUTS.items():
+        with open(os.path.join(out, "survey", name), "wb") as f:
+            f.write(archive(ARCHIVES[base]) + steps)
     # Header cases only the envelope reader sees.
     with open(os.path.join(out, "envelope", "header-only"), "wb") as f:
         f.write(struct.pack("<II", TAG, 0))

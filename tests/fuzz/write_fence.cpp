@@ -82,6 +82,15 @@ mode_t ModeArgument(int flags, va_list args) {
     return (flags & (O_CREAT | O_TMPFILE)) ? static_cast<mode_t>(va_arg(args, int)) : 0;
 }
 
+// Calls on an open file: checked by where the file is.
+void CheckFd(const char* call, int fd) {
+    if (!g_armed) return;
+    char path[4096] = {0};
+    const std::string link = "/proc/self/fd/" + std::to_string(fd);
+    if (readlink(link.c_str(), path, sizeof path - 1) <= 0) return;
+    Check(call, AT_FDCWD, path);
+}
+
 }  // namespace
 
 void ArmWriteFence(const std::string& sandbox) {
@@ -149,6 +158,16 @@ int fchmodat(int dirfd, const char* path, mode_t mode, int) {
 }
 
 int chmod(const char* path, mode_t mode) { return fchmodat(AT_FDCWD, path, mode, 0); }
+
+int fchmod(int fd, mode_t mode) {
+    CheckFd("fchmod", fd);
+    return static_cast<int>(syscall(SYS_fchmod, fd, mode));
+}
+
+int ftruncate(int fd, off_t length) {
+    CheckFd("ftruncate", fd);
+    return static_cast<int>(syscall(SYS_ftruncate, fd, length));
+}
 
 int truncate(const char* path, off_t length) {
     Check("truncate", AT_FDCWD, path);

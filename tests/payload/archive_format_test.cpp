@@ -6,6 +6,7 @@
 #include <random>
 
 #include "payload/archive_format.h"
+#include "payload/archive_path.h"
 #include "payload/envelope.h"
 #include "payload/md5.h"
 
@@ -222,6 +223,58 @@ TEST(CursorTest, SliceGrowsWithWhatTheSourceHolds) {
     EXPECT_EQ(slice.size(), 100u);
     EXPECT_LE(slice.capacity(), 1u << 16);
     EXPECT_FALSE(cursor.failed());
+}
+
+TEST(CursorTest, LongPathsAndAttributeTextsAreReadThroughNotHeld) {
+    // A record whose path and attribute text claim 64 MB each, made up as it
+    // is read: neither may be held whole, only read through in small pieces.
+    class Generated : public ArchiveSource {
+    public:
+        explicit Generated(std::uint32_t claim) : claim_(claim) {
+            head_ = Bytes().word(claim).word(1).word(1).word(claim).out;
+        }
+        std::size_t read(std::uint8_t* out, std::size_t n) override {
+            largest_ = std::max(largest_, n);
+            for (std::size_t i = 0; i < n; ++i) out[i] = next();
+            return n;
+        }
+        std::size_t skip(std::size_t n) override {
+            for (std::size_t i = 0; i < n; ++i) next();
+            return n;
+        }
+        std::size_t remaining() const override { return 0x7FFFFFF0; }
+        std::size_t largestRead() const { return largest_; }
+
+    private:
+        // The length words, the path's 'p's, the md5's '0's, the attribute digits, one data byte.
+        std::uint8_t next() {
+            std::size_t at = at_++;
+            if (at < head_.size()) return head_[at];
+            at -= head_.size();
+            if (at < claim_) return 'p';
+            at -= claim_;
+            if (at < 32) return '0';
+            at -= 32;
+            return at < claim_ ? '3' : 'z';
+        }
+        std::uint32_t claim_;
+        ByteBuffer head_;
+        std::size_t at_ = 0, largest_ = 0;
+    };
+    const std::uint32_t claim = 64u << 20;
+    auto owned = std::make_unique<Generated>(claim);
+    Generated& source = *owned;
+    ArchiveCursor cursor(std::move(owned));
+    const RecordHeader header = cursor.readHeader();
+    ASSERT_EQ(header.path.size(), kMaxPathBytes);  // never printed whole
+    EXPECT_EQ(header.path, Text(kMaxPathBytes, 'p'));
+    EXPECT_FALSE(IsSafeArchivePath(header.path));
+    EXPECT_EQ(header.md5, Text(32, '0'));
+    std::uint32_t word = 0;  // the digits taken modulo 2^32, as for a short text
+    for (std::uint32_t i = 0; i < claim; ++i) word = word * 10u + 3u;
+    EXPECT_EQ(header.attributes, static_cast<std::int32_t>(word));
+    EXPECT_EQ(cursor.takeBytes(1), AsBytes("z"));
+    EXPECT_LE(source.largestRead(), 1u << 16);
 }
 
 TEST(AttributeTextTest, DecimalWordsReadBack) {

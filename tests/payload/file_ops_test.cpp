@@ -27,6 +27,13 @@ TEST(DirectoryPart, CutsTheLastComponentByCharacters) {
     EXPECT_EQ(fileNamePart("C:\\a\\b.txt"), "b.txt");
     EXPECT_EQ(fileNamePart("C:\\a\\"), "a\\");
     EXPECT_EQ(fileNamePart("b.txt"), "");
+
+    // Split where the file system splits: 0x80 alone is one character, so
+    // the backslash after it is a separator; 0x81 starts a two-byte one.
+    EXPECT_EQ(directoryPart("C:\\x\\\x80\\a.txt"), "C:\\x\\\x80");
+    EXPECT_EQ(fileNamePart("C:\\x\\\x80\\a.txt"), "a.txt");
+    EXPECT_EQ(directoryPart("C:\\x\\\x80\\"), "C:\\x\\\x80");
+    EXPECT_EQ(directoryPart("C:\\x\\\x81\\a.txt"), "C:\\x");
 }
 
 TEST(FileOps, TellsFoldersFilesAndMissingPaths) {

@@ -117,3 +117,20 @@ TEST(FileOpsWin32, DirectoryTestsFollowThePlatform) {
     EXPECT_EQ(entryKind("C:\\"), kEntryFolder);  // a root cannot be searched for
     EXPECT_TRUE(isDirectory("C:\\windows"));
 }
+
+TEST(FileOpsWin32, TwoRecordsNamingOneFileAreJudgedByTheFileNotTheirText) {
+    // "Я" and "я" (GBK A7B1, A7E1) name one file here, as on Windows: the
+    // second record must see what the first wrote, not what the check saw.
+    const ByteBuffer envelope = Envelope({Record("\xA7\xB1.txt", "NEW"), Record("\xA7\xE1.txt", "OLD")});
+    for (bool checked : {false, true}) {
+        ScratchDir dir;
+        const Text file = dir.write("out\\\xA7\xB1.txt", "OLD");
+        ASSERT_EQ(Contents(dir / "out\\\xA7\xE1.txt"), "OLD") << "the file system does not fold the case";
+        PayloadArchive archive;
+        Text target = dir / "out";
+        EXPECT_EQ(archive.extractArchive(ByteSpan{envelope.data(), envelope.size()}, target, Text(), nullptr, nullptr,
+                                         false, TraceSink(), checked),
+                  1);
+        EXPECT_EQ(Contents(file), "OLD") << checked;
+    }
+}

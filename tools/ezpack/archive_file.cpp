@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "payload/archive_format.h"
+#include "payload/archive_path.h"
 #include "payload/byte_io.h"
 #include "payload/inflate_source.h"
 #include "payload/envelope.h"
@@ -41,16 +42,16 @@ bool ReadRecords(PackedInput& input, std::vector<RecordInfo>& records, std::stri
         const auto attributesLength = static_cast<std::int32_t>(ReadLe32(words + 12));
         if (pathLength < 0 || dataLength < 0 || attributesLength < 0) return broken(where + " has a negative length");
         RecordInfo record;
-        ByteBuffer path = cursor.takeBytes(pathLength);
-        ByteBuffer md5 = cursor.takeBytes(32);
-        ByteBuffer attributes = cursor.takeBytes(attributesLength);
+        // A path longer than any the file system takes is read through, not held.
+        const std::uint64_t start = source.consumed();
+        record.path = cursor.takeTextHead(pathLength, kMaxPathBytes, record.pathCut);
+        record.pathLength = pathLength;
+        record.md5 = cursor.takeText(32);
+        record.attributes = cursor.takeAttributeWord(attributesLength);
         if (cursor.failed()) return broken(where + " is too large to read");
-        if (path.size() + md5.size() + attributes.size() < 32ull + pathLength + attributesLength ||
+        if (source.consumed() - start < 32ull + static_cast<std::uint64_t>(pathLength) + attributesLength ||
             source.skip(static_cast<std::size_t>(dataLength)) < static_cast<std::size_t>(dataLength))
             return broken(where + " is cut short");
-        record.path = TextFromBytes(path);
-        record.md5 = TextFromBytes(md5);
-        record.attributes = AttributeTextToInt(TextFromBytes(attributes));
         record.dataLength = dataLength;
         records.push_back(std::move(record));
     }
@@ -95,7 +96,7 @@ bool ReadArchiveBytes(ByteBuffer envelope, LoadedArchive& archive, std::string& 
     return ReadArchive(input, archive, reason);
 }
 
-bool LoadArchiveFile(const Text& path, LoadedArchive& archive, std::string& reason) {
+bool LoadArchiveFile(const Text& path, FileInput& input, LoadedArchive& archive, std::string& reason) {
     if (!pathExists(path)) {
         reason = "missing";
         return false;
@@ -104,7 +105,6 @@ bool LoadArchiveFile(const Text& path, LoadedArchive& archive, std::string& reas
         reason = "is a folder, not an archive";
         return false;
     }
-    FileInput input(path);
     archive.packedBytes = input.size();
     if (input.failed()) {
         reason = "cannot be read";

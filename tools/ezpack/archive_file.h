@@ -10,7 +10,9 @@
 #include "system/text.h"
 
 struct RecordInfo {
-    Text path;
+    Text path;  // cut at kMaxPathBytes when longer
+    std::int32_t pathLength = 0;  // as recorded
+    bool pathCut = false;
     Text md5;
     std::int32_t dataLength = 0;
     std::int32_t attributes = 0;
@@ -23,8 +25,9 @@ struct LoadedArchive {
 };
 
 // False with a one-line reason: missing, not an envelope, bad tag, corrupt
-// stream, bad record count, or a record cut short.
-bool LoadArchiveFile(const Text& path, LoadedArchive& archive, std::string& reason);
+// stream, bad record count, or a record cut short. The input is the file,
+// opened once: whatever the command does next reads the same bytes.
+bool LoadArchiveFile(const Text& path, FileInput& input, LoadedArchive& archive, std::string& reason);
 // The same checks on envelope bytes already in memory.
 bool ReadArchiveBytes(ByteBuffer envelope, LoadedArchive& archive, std::string& reason);
 // The same checks on any input, read through a bounded window; the input

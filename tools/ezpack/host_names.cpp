@@ -7,6 +7,8 @@
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
+
+#include "system/wide_text.h"
 #else
 #include <unistd.h>
 
@@ -20,23 +22,13 @@ namespace {
 constexpr std::uintmax_t kLargestFile = 0x7FFFFFFF;  // a record's length word
 
 #ifdef _WIN32
-std::wstring Widen(const Text& text) {
-    int n = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
-    return wide;
-}
-
-// False when a character has no exact form in the ANSI code page.
+// False when a character has no exact form in code page 936, the archive's.
 bool NameFits(const fs::path& name) {
-    std::wstring wide = name.wstring();
-    BOOL usedDefault = FALSE;
-    int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
-                                nullptr, &usedDefault);
-    return n > 0 && !usedDefault;
+    Text gbk;
+    return TextFromWide(name.wstring(), gbk);
 }
 
-fs::path NativeFolder(const Text& folder) { return fs::path(Widen(folder)); }
+fs::path NativeFolder(const Text& folder) { return fs::path(Wide(folder)); }
 std::string Shown(const fs::path& path) { return path.string(); }
 #else
 bool NameFits(const fs::path& name) {

@@ -18,7 +18,9 @@
 #include "payload/inflate_source.h"
 #include "payload/packed_input.h"
 #include "payload/file_ops.h"
+#include "payload/md5.h"
 #include "payload/payload_archive.h"
+#include "payload/target_tree.h"
 #include "process/directory.h"
 
 namespace {
@@ -45,18 +47,20 @@ bool EndsWithEz(const Text& path) {
     return path.size() >= 3 && LowerAscii(path.substr(path.size() - 3)) == ".ez";
 }
 
-bool Load(const std::string& argument, LoadedArchive& archive, int& code) {
+// The archive named by an argument, opened once for the whole command.
+std::unique_ptr<FileInput> Load(const std::string& argument, LoadedArchive& archive, int& code) {
     Text path;
     std::string reason;
     if (!ArgumentToPath(argument, path)) {
         code = Fail(kExitBadInput, argument, "name cannot be held in the GBK code page");
-        return false;
+        return nullptr;
     }
-    if (!LoadArchiveFile(path, archive, reason)) {
+    auto input = std::make_unique<FileInput>(path);
+    if (!LoadArchiveFile(path, *input, archive, reason)) {
         code = Fail(kExitBadInput, argument, reason);
-        return false;
+        return nullptr;
     }
-    return true;
+    return input;
 }
 
 int Percent(unsigned long long part, unsigned long long whole) {
@@ -117,6 +121,7 @@ int RunList(const std::vector<std::string>& args, bool) {
     unsigned long long total = 0;
     for (const RecordInfo& record : archive.records) {
         std::string path = record.path.empty() ? "(empty path)" : ForConsole(record.path);
+        if (record.pathCut) path += "... (" + std::to_string(record.pathLength) + "-byte path, cut short)";
         if (!record.path.empty() && !IsSafeArchivePath(record.path)) path += "  (invalid: skipped on extraction)";
         std::printf("%12d  %10u  %-32s  %s\n", record.dataLength, static_cast<unsigned>(record.attributes),
                     ForConsole(record.md5).c_str(), path.c_str());
@@ -180,9 +185,10 @@ int RunExtract(const std::vector<std::string>& args, bool trace) {
     if (!pathExists(path)) return Fail(kExitBadInput, args[0], "missing");
     if (isDirectory(path)) return Fail(kExitBadInput, args[0], "is a folder, not an archive");
     if (pathExists(target) && !isDirectory(target)) return Fail(kExitBadInput, args[1], "not a folder");
-    // The archive is streamed from the file; the extraction checks the
-    // whole stream before its first write.
+    // The archive is streamed from the file, through one handle for the
+    // whole run; the extraction checks the whole stream before its first write.
     FileInput input(path);
+    if (input.failed()) return Fail(kExitBadInput, args[0], "cannot be read");
     const std::int32_t count = RecordCountOf(input);
     LoadedArchive archive;
     std::string reason;
@@ -191,6 +197,11 @@ int RunExtract(const std::vector<std::string>& args, bool trace) {
         return Fail(kExitBadInput, args[0], reason.empty() ? "bad record count " + std::to_string(count) : reason);
     }
     const bool targetExisted = isDirectory(target);
+    // What the check read must be what every pass reads.
+    auto unreadable = [&] {
+        if (!targetExisted) removeFolder(target);  // made for nothing when nothing was written
+        return Fail(kExitBadInput, args[0], input.unchanged() ? "cannot be read" : "changed while it was read");
+    };
     PayloadArchive extractor;
     ExtractionReport report;
     // The trace is always taken: it tells which record could not be written.
@@ -201,6 +212,7 @@ int RunExtract(const std::vector<std::string>& args, bool trace) {
                                                   std::printf("%s  %s\n", ForConsole(line).c_str(),
                                                               ConsolePath(full).c_str());
                                           });
+    if (!input.unchanged() || input.failed()) return unreadable();
     if (result == 1) {
         std::printf("%d records extracted into %s\n", count, ConsolePath(target).c_str());
         return kExitOk;
@@ -227,14 +239,21 @@ int RunVerify(const std::vector<std::string>& args, bool) {
     if (!ArgumentToPath(args[1], target)) return Fail(kExitBadInput, args[1], "name cannot be held in the GBK code page");
     if (!isDirectory(target)) return Fail(kExitBadInput, args[1], pathExists(target) ? "not a folder" : "missing");
     target = NormaliseDirectory(target);
+    // Read as the extraction reads: a link is no file of the archive's.
+    TargetTree tree(target);
+    tree.open();
     std::size_t problems = 0;
     for (const RecordInfo& record : archive.records) {
         if (!IsSafeArchivePath(record.path)) continue;  // never extracted
-        Text full = target + record.path;
+        FileHandle file;
+        const EntryState entry = tree.look(record.path, &file);
+        const Text digest = file.valid() ? md5OfOpenFile(file) : Md5OfBytes(nullptr, 0);
         const char* state = nullptr;
-        if (!pathExists(full))
+        if (entry == EntryState::Link)
+            state = "link";
+        else if (entry == EntryState::Missing)
             state = "missing";
-        else if (LowerAscii(md5OfFile(full)) != LowerAscii(record.md5))
+        else if (LowerAscii(digest) != LowerAscii(record.md5))
             state = "differs";
         if (!state) continue;
         ++problems;
@@ -248,16 +267,17 @@ int RunVerify(const std::vector<std::string>& args, bool) {
 int RunContainer(const std::vector<std::string>& args, bool) {
     LoadedArchive archive;
     int code = kExitOk;
-    if (!Load(args[0], archive, code)) return code;
-    Text in, out;
-    ArgumentToPath(args[0], in);
+    auto loaded = Load(args[0], archive, code);
+    if (!loaded) return code;
+    Text out;
     if (!ArgumentToPath(args[1], out)) return Fail(kExitBadInput, args[1], "name cannot be held in the GBK code page");
     if (archive.packedBytes > 0xFFFFFFFFull) return Fail(kExitBadInput, args[0], "too large for a container");
     // Dimension count 1, the byte length, then the envelope copied in chunks.
     std::uint8_t header[8];
     WriteLe32(header, 1);
     WriteLe32(header + 4, static_cast<std::uint32_t>(archive.packedBytes));
-    FileInput input(in);
+    FileInput& input = *loaded;
+    if (!input.rewind()) return Fail(kExitBadInput, args[0], "changed while it was read");
     FileHandle file = openFile(out, 4, 4, kAttributeNormal);
     bool ok = file.valid() && writeExactly(file, header, sizeof header);
     ByteBuffer chunk(kFileChunkSize);
@@ -266,6 +286,7 @@ int RunContainer(const std::vector<std::string>& args, bool) {
         ok = got > 0 && writeExactly(file, chunk.data(), got);
         copied += got;
     }
+    if (!input.unchanged()) return Fail(kExitBadInput, args[0], "changed while it was read");
     if (!ok) return Fail(kExitIncomplete, args[1], "cannot be written");
     return kExitOk;
 }

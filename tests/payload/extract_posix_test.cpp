@@ -1,0 +1,164 @@
+// What the installer meets in a folder a user prepared, natively: links
+// planted below the target, an archive file changed while it is read, a
+// write that fails halfway.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "payload/payload_archive.h"
+#include "scratch.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Outcome {
+    int result = -1;
+    TextList lines;
+};
+
+Outcome Extract(PackedInput& input, const Text& folder) {
+    Outcome run;
+    PayloadArchive archive;
+    Text target = folder;
+    run.result = archive.extractArchive(input, target, Text(), nullptr, nullptr, true,
+                                        [&](const Text&, const Text& line) { run.lines.push_back(line); });
+    return run;
+}
+
+Outcome Extract(const ByteBuffer& envelope, const Text& folder) {
+    SpanInput input(ByteSpan{envelope.data(), envelope.size()});
+    return Extract(input, folder);
+}
+
+mode_t ModeOf(const Text& path) {
+    struct stat st {};
+    lstat(ToPosixPath(path).c_str(), &st);
+    return st.st_mode & 07777;
+}
+
+bool IsLink(const Text& path) { return fs::is_symlink(FsPath(path)); }
+
+// The folder outside the target that links point at.
+struct Outside {
+    explicit Outside(const ScratchDir& dir) : folder(dir / "outside") {
+        dir.write("outside\\keep.txt", "outside");
+        readOnly = dir.write("outside\\ro.txt", "read-only");
+        chmod(ToPosixPath(readOnly).c_str(), 0444);
+    }
+    void expectUntouched() const {
+        TextList names = listDirectory(folder);
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, (TextList{"keep.txt", "ro.txt"}));
+        EXPECT_EQ(Contents(folder + "\\keep.txt"), "outside");
+        EXPECT_EQ(Contents(readOnly), "read-only");
+        EXPECT_EQ(ModeOf(readOnly), 0444u);
+    }
+    Text folder, readOnly;
+};
+
+// Runs `hook` just before the rewind numbered `at` (2: the first pass).
+class HookedFileInput final : public PackedInput {
+public:
+    HookedFileInput(const Text& path, std::function<void()> hook) : inner_(path), hook_(std::move(hook)) {}
+    std::size_t read(std::uint8_t* out, std::size_t length) override { return inner_.read(out, length); }
+    bool rewind() override {
+        if (++rewinds_ == 2) hook_();
+        return inner_.rewind();
+    }
+    bool failed() const override { return inner_.failed(); }
+
+private:
+    FileInput inner_;
+    int rewinds_ = 0;
+    std::function<void()> hook_;
+};
+
+}  // namespace
+
+TEST(Links, ALinkToAFolderOutsideIsNeverEntered) {
+    ScratchDir dir;
+    Outside outside(dir);
+    EnsureDirectoryPath(dir / "out");
+    fs::create_directory_symlink("../outside", FsPath(dir / "out\\link"));
+    Outcome run = Extract(Envelope({Record("link\\x.txt", "x"), Record("link\\sub\\y.txt", "y")}), dir / "out");
+    EXPECT_EQ(run.result, 0);  // the records cannot be written: a link is on their way
+    outside.expectUntouched();
+    EXPECT_TRUE(IsLink(dir / "out\\link"));
+}
+
+TEST(Links, ALinkWhereAFileGoesIsReplacedAndWhatItNamesStays) {
+    ScratchDir dir;
+    Outside outside(dir);
+    EnsureDirectoryPath(dir / "out");
+    fs::create_symlink("../outside/keep.txt", FsPath(dir / "out\\f.txt"));
+    fs::create_symlink("../outside/ro.txt", FsPath(dir / "out\\ro.txt"));
+    fs::create_directory_symlink("../outside", FsPath(dir / "out\\d"));
+    // Each is read as nothing there: not even the link to identical bytes counts as unchanged.
+    Outcome run = Extract(Envelope({Record("f.txt", "new"), Record("ro.txt", "read-only"), Record("d", "file")}),
+                          dir / "out");
+    EXPECT_EQ(run.result, 1);
+    outside.expectUntouched();
+    for (const Text name : {"f.txt", "ro.txt", "d"}) EXPECT_FALSE(IsLink(dir / "out\\" + name)) << name;
+    EXPECT_EQ(Contents(dir / "out\\f.txt"), "new");
+    EXPECT_EQ(Contents(dir / "out\\ro.txt"), "read-only");
+    EXPECT_EQ(Contents(dir / "out\\d"), "file");
+}
+
+TEST(Links, AHardLinkToAReadOnlyFileOutsideKeepsItsMode) {
+    ScratchDir dir;
+    Outside outside(dir);
+    EnsureDirectoryPath(dir / "out");
+    fs::create_hard_link(FsPath(outside.readOnly), FsPath(dir / "out\\ro.txt"));
+    fs::create_hard_link(FsPath(outside.folder + "\\keep.txt"), FsPath(dir / "out\\keep.txt"));
+    Outcome run = Extract(Envelope({Record("ro.txt", "new"), Record("keep.txt", "new")}), dir / "out");
+    EXPECT_EQ(run.result, 1);
+    outside.expectUntouched();
+    EXPECT_EQ(Contents(dir / "out\\ro.txt"), "new");
+    EXPECT_EQ(Contents(dir / "out\\keep.txt"), "new");
+}
+
+TEST(OneRead, AnInputCutAfterTheCheckWritesNothing) {
+    ScratchDir dir;
+    const ByteBuffer envelope = Envelope({Record("a.txt", std::string(300000, 'a')),
+                                          Record("b.txt", std::string(300000, 'b')), Record("c.txt", "c")});
+    const std::string archive = ToPosixPath(dir / "in.ez");
+    // Cut in place, and a cut copy renamed over the file.
+    const std::function<void()> cuts[] = {
+        [&] { ASSERT_EQ(truncate(archive.c_str(), static_cast<off_t>(envelope.size() * 7 / 10)), 0); },
+        [&] {
+            const ByteBuffer cut(envelope.begin(), envelope.begin() + envelope.size() * 7 / 10);
+            ASSERT_TRUE(writeWholeFile(dir / "cut.ez", cut));
+            ASSERT_EQ(rename(ToPosixPath(dir / "cut.ez").c_str(), archive.c_str()), 0);
+        },
+    };
+    for (const auto& cut : cuts) {
+        ASSERT_TRUE(writeWholeFile(dir / "in.ez", envelope));
+        deletePath(dir / "out");
+        HookedFileInput input(dir / "in.ez", cut);
+        EXPECT_EQ(Extract(input, dir / "out").result, 0);
+        EXPECT_TRUE(listDirectory(dir / "out").empty());
+    }
+}
+
+TEST(WriteFailure, AWriteFailingHalfwaySaysSoAndLeavesNoPartialFile) {
+    ScratchDir dir;
+    const std::string data(300000, 'w');
+    // Writes past 100 kB fail: the record's data is already on its way, so it is retried in the next pass.
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit small = saved;
+    small.rlim_cur = 100000;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    Outcome run = Extract(Envelope({Record("big.bin", data)}), dir / "out");
+    setrlimit(RLIMIT_FSIZE, &saved);
+    EXPECT_EQ(run.result, 0);
+    EXPECT_FALSE(pathExists(dir / "out\\big.bin"));
+    ASSERT_EQ(run.lines.size(), 5u);
+    for (const Text& line : run.lines)
+        EXPECT_EQ(line, "文件MD5：" + Md5OfBytes(Bytes(data)) + "，文件有变化，需要写入，写入失败，尝试删除重写，写入失败！！！");
+}
