@@ -468,6 +468,13 @@ ShortcutInfo ReadShortcut(const Text& linkPath) {
         info.loaded = true;
         wchar_t buffer[MAX_PATH * 2] = {};
         if (SUCCEEDED(link->GetPath(buffer, MAX_PATH * 2, nullptr, SLGP_RAWPATH))) info.target = Narrow(buffer);
+        // Wine keeps the raw path only in the ANSI code page, so on 1252 a
+        // Chinese name reads back as "?"; the item list keeps the name.
+        PIDLIST_ABSOLUTE items = nullptr;
+        if (info.target.find('?') != Text::npos && SUCCEEDED(link->GetIDList(&items)) && items) {
+            if (SHGetPathFromIDListW(items, buffer)) info.target = Narrow(buffer);
+            CoTaskMemFree(items);
+        }
         buffer[0] = 0;
         if (SUCCEEDED(link->GetWorkingDirectory(buffer, MAX_PATH * 2))) info.workingDirectory = Narrow(buffer);
         buffer[0] = 0;
