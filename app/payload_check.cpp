@@ -5,7 +5,7 @@
 #include <atomic>
 
 #include "payload/embedded_payload.h"
-#include "payload/inflate_source.h"
+#include "payload/archive_check.h"
 #include "process/worker_threads.h"
 
 namespace {
@@ -17,7 +17,8 @@ std::atomic<bool> g_passed{false};
 
 bool CheckNow() {
     SpanInput input(EmbeddedPayload());
-    return PackedStreamUnpacks(input);
+    std::string reason;
+    return CheckArchive(input, reason);
 }
 
 DWORD WINAPI PayloadCheckThread(void*) {

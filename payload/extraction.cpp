@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "payload/archive_check.h"
 #include "payload/archive_format.h"
 #include "payload/archive_path.h"
 #include "payload/bounded_queue.h"
@@ -123,11 +124,11 @@ struct RecordRange {
     bool firstHeaderHeld = false;
 };
 
-// One run of the inflating side. Records finished in earlier passes are
-// parsed and inflated past; their data is not sent. A survey sends no data
-// at all and inflates the stream to its very end, so it also checks it.
-void Produce(PackedInput& input, const std::vector<char>& finished, bool survey, RecordRange range,
-             BatchSender& queue) {
+// One run of the inflating side for a pass. Records finished in earlier
+// passes are parsed and inflated past; their data is not sent. The stream
+// was judged whole before the first pass, so it is read as the cursor
+// reads, clamped.
+void Produce(PackedInput& input, const std::vector<char>& finished, RecordRange range, BatchSender& queue) {
     try {
         auto owned = input.rewind() ? std::make_unique<InflateSource>(input) : nullptr;
         if (!owned) return (void)queue.push(Item(StreamItem::Kind::Broken));
@@ -144,7 +145,7 @@ void Produce(PackedInput& input, const std::vector<char>& finished, bool survey,
             if (cursor.failed()) break;
             const bool headerHeld = quiet || (i == range.first && range.firstHeaderHeld);
             if (!headerHeld && !queue.push(std::move(header))) return;
-            if (quiet || survey || (static_cast<std::size_t>(i) < finished.size() && finished[i])) {
+            if (quiet || (static_cast<std::size_t>(i) < finished.size() && finished[i])) {
                 // The calling side gets what is gathered before a long stretch is inflated past.
                 if (length >= static_cast<std::int32_t>(kChunkBytes) && !queue.flush()) return;
                 cursor.drop(length);
@@ -153,25 +154,42 @@ void Produce(PackedInput& input, const std::vector<char>& finished, bool survey,
             }
             if (!quiet && !queue.push(Item(StreamItem::Kind::End, i))) return;
         }
-        while (survey && !source.ended() && !source.failed()) source.skip(kChunkBytes);
-        if (cursor.failed() || source.failed() || (survey && !source.ended()))
-            queue.push(Item(StreamItem::Kind::Broken));
-        else if (survey)
-            queue.push(Item(StreamItem::Kind::Checked));
+        if (cursor.failed() || source.failed()) queue.push(Item(StreamItem::Kind::Broken));
     } catch (...) {
         queue.push(Item(StreamItem::Kind::Broken));
     }
 }
 
-// Runs the inflating side for one pass; joined whatever way the pass ends.
+// The survey's inflating side: the whole archive judged as `ezpack list`
+// judges it, each record's header sent on as it is read. Checked ends a
+// sound archive, Broken any other.
+void ProduceSurvey(PackedInput& input, BatchSender& queue) {
+    try {
+        ArchiveVisitor visitor;
+        visitor.count = [&](std::int32_t count) { return queue.push(Item(StreamItem::Kind::Count, count)); };
+        visitor.record = [&](std::int32_t number, RecordHeader& header) {
+            StreamItem item = Item(StreamItem::Kind::Header, number);
+            const bool long_ = header.dataLength >= static_cast<std::int32_t>(kChunkBytes);
+            item.header = std::move(header);
+            // Long records take a while to inflate past: what is gathered goes first.
+            return queue.push(std::move(item)) && (!long_ || queue.flush());
+        };
+        std::string reason;
+        queue.push(Item(CheckArchive(input, reason, visitor) ? StreamItem::Kind::Checked : StreamItem::Kind::Broken));
+    } catch (...) {
+        queue.push(Item(StreamItem::Kind::Broken));
+    }
+}
+
+// Runs the inflating side once; joined whatever way the calling side ends.
 class ProducerThread {
 public:
-    ProducerThread(PackedInput& input, const std::vector<char>& finished, bool survey, RecordRange range,
-                   StreamQueue& queue)
-        : queue_(queue), thread_([&input, &finished, survey, range, &queue] {
+    template <typename Run>
+    ProducerThread(StreamQueue& queue, Run run)
+        : queue_(queue), thread_([&queue, run] {
               BatchSender sender(queue);
               try {
-                  Produce(input, finished, survey, range, sender);
+                  run(sender);
                   sender.flush();
               } catch (...) {
                   // Items that could not be sent are lost: a survey then never reports its stream checked.
@@ -192,18 +210,13 @@ private:
 
 bool SameDigest(const Text& a, const Text& b) { return LowerAscii(a) == LowerAscii(b); }
 
-const Text& EmptyDigest() {
-    static const Text digest = Md5OfBytes(nullptr, 0);
-    return digest;
-}
+// The folder a record's file goes into, relative to the target: the last
+// component of a record's path is always its file's name.
+Text RecordFolder(const Text& path) { return fileFolderPart(path); }
 
-// The folder a record's file goes into, relative to the target: the
-// directoryPart of the full path, so a last component without a dot after
-// a dotted one is taken for a folder, as the extraction always has.
-Text RecordFolder(const Text& target, const Text& path) {
-    const Text folder = directoryPart(target + path);
-    return folder.size() <= target.size() ? Text() : folder.substr(target.size());
-}
+// Files by what they are rather than by any name of theirs.
+using FileKeys = std::set<std::pair<std::uint64_t, std::uint64_t>>;
+std::pair<std::uint64_t, std::uint64_t> KeyOf(const FileIdentity& identity) { return {identity.volume, identity.file}; }
 
 // What the survey digested at each record's path before anything was
 // written. A digest is a hint: it stands only while the file at the path
@@ -224,38 +237,33 @@ struct FoundFiles {
 // What the kept headers of a survey may cost.
 constexpr std::size_t kHeaderBudget = 4u << 20;
 
-// Files the pass wrote, by what they are rather than by any name of theirs.
-using WrittenFiles = std::set<std::pair<std::uint64_t, std::uint64_t>>;
-
-// The digest of what is at a record's path, the way the record's turn
-// judges it: a folder, a file that cannot be read or anything else that is
-// there reads as empty contents; nothing, or a link, has no digest at all.
+// What is at a record's path, judged for its turn. Only a regular file of
+// the record's size can hold the record's bytes: anything else (nothing,
+// a folder, a link, a pipe, a file of another size) is changed unhashed.
 struct Finding {
-    bool present = false;
+    EntryState state = EntryState::Missing;
+    FileIdentity identity;  // of a file or a folder
+    bool hashed = false;
     Text digest;
-    FileIdentity identity;
-    bool stable = false;  // the file did not change while it was read
+    bool stable = false;  // the file did not change while it was hashed
+    bool matches(const RecordHeader& record) const { return hashed && SameDigest(digest, record.md5); }
 };
 
 // A digest taken before, and the files this pass wrote itself.
 struct Hint {
     const Text& digest;
     const FileIdentity& identity;
-    const WrittenFiles& written;
+    const FileKeys& written;
 };
 
-Finding Digest(TargetTree& tree, const Text& path, const Hint* hint = nullptr) {
+Finding Judge(TargetTree& tree, const RecordHeader& record, const Hint* hint = nullptr) {
     Finding found;
     FileHandle file;
-    const EntryState state = tree.look(path, &file, &found.identity);
-    found.present = state == EntryState::File || state == EntryState::Folder || state == EntryState::Other;
-    if (!found.present) return found;
-    if (state != EntryState::File || !file.valid()) {
-        found.digest = EmptyDigest();
-        return found;
-    }
-    if (hint && hint->identity.sameState(found.identity) &&
-        !hint->written.count({found.identity.volume, found.identity.file})) {
+    found.state = tree.look(record.path, &file, &found.identity);
+    if (found.state != EntryState::File || !file.valid()) return found;
+    if (record.dataLength < 0 || found.identity.size != static_cast<std::uint64_t>(record.dataLength)) return found;
+    found.hashed = true;
+    if (hint && hint->identity.sameState(found.identity) && !hint->written.count(KeyOf(found.identity))) {
         found.digest = hint->digest;
         return found;
     }
@@ -265,62 +273,53 @@ Finding Digest(TargetTree& tree, const Text& path, const Hint* hint = nullptr) {
     return found;
 }
 
-// The file side of one changed record: written chunk by chunk as the data
-// arrives, each chunk read back from the file at once and hashed, and the
-// whole checked against the record's digest. Reading back as it goes keeps
-// the inflating side busy instead of waiting while a large file is hashed.
+// The file side of one changed record. The bytes go into a new file
+// beside the record's path, chunk by chunk as they arrive, each chunk read
+// back from the file at once and hashed (which keeps the inflating side
+// busy instead of waiting while a large file is hashed). Only when the
+// whole is verified does the file take the record's name; a file that
+// does not verify is removed, so the path keeps what it had.
 class RecordWriter {
 public:
-    RecordWriter(TargetTree& tree, const Text& path, Text& line, WrittenFiles& written)
-        : tree_(tree), path_(path), line_(line) {
+    RecordWriter(TargetTree& tree, const Text& path, Text& line)
+        : tree_(tree), path_(path), line_(line), staged_(tree.stage(path)) {
         line_ += "，文件有变化，需要写入";
-        file_ = tree_.openForWrite(path_);
-        if (!file_.valid()) {
-            // Refused (read-only, locked, a folder or a link in the way): clear it and try once more.
-            retry();
-            tree_.clearAttributes(path_);
-            clear();
-            file_ = tree_.openForWrite(path_);
-        }
-        FileIdentity identity;
-        if (file_.valid() && tree_.identify(file_, identity)) written.insert({identity.volume, identity.file});
-    }
-
-    // A file left unfinished is not left behind half written.
-    ~RecordWriter() {
-        if (!finished_ && file_.valid()) {
-            file_ = FileHandle();
-            clear();
-        }
+        if (!staged_.valid()) retry();  // the folder takes no new file
     }
 
     void write(const ByteBuffer& bytes) {
-        if (!file_.valid()) return;
+        if (!staged_.valid()) return;
         readBack_.resize(bytes.size());
-        if (writeExactly(file_, bytes.data(), bytes.size()) &&
-            readExactlyAt(file_, written_, readBack_.data(), readBack_.size())) {
+        const FileHandle& file = staged_.file();
+        if (writeExactly(file, bytes.data(), bytes.size()) &&
+            readExactlyAt(file, written_, readBack_.data(), readBack_.size())) {
             digest_.update(readBack_.data(), readBack_.size());
             written_ += bytes.size();
             return;
         }
-        // The bytes written so far are gone from the stream: what was
-        // written goes, and the next pass writes the file anew.
-        file_ = FileHandle();
-        broken_ = true;
+        // The bytes written so far are gone from the stream: the next pass writes the file anew.
+        staged_ = StagedFile();
         retry();
-        clear();
     }
 
-    bool finish(const RecordHeader& record) {
-        finished_ = true;
-        const bool opened = file_.valid();
+    bool finish(const RecordHeader& record, FileKeys& written) {
         std::size_t size = 0;
-        const bool whole = opened && openFileSize(file_, size) && size == written_;
-        bool written = whole && !broken_ && SameDigest(digest_.finish(), record.md5);
-        if (written) setOpenFileAttributes(file_, static_cast<std::uint32_t>(record.attributes));
-        file_ = FileHandle();
-        line_ += written ? "，写入成功。" : "，写入失败！！！";
-        return written;
+        const bool verified = staged_.valid() && openFileSize(staged_.file(), size) && size == written_ &&
+                              SameDigest(digest_.finish(), record.md5);
+        bool done = verified && tree_.commit(staged_);
+        if (verified && !done) {
+            // Refused by what is there (read-only, in use, a folder, a link): it goes, then once more.
+            retry();
+            tree_.clearAttributes(path_);
+            if (!tree_.remove(path_)) tree_.forceRemove(path_);
+            done = tree_.commit(staged_);
+        }
+        FileIdentity identity;
+        if (done && tree_.identify(staged_.file(), identity)) written.insert(KeyOf(identity));
+        if (done) setOpenFileAttributes(staged_.file(), static_cast<std::uint32_t>(record.attributes));
+        staged_ = StagedFile();
+        line_ += done ? "，写入成功。" : "，写入失败！！！";
+        return done;
     }
 
 private:
@@ -328,29 +327,31 @@ private:
         if (!retried_) line_ += "，写入失败，尝试删除重写";
         retried_ = true;
     }
-    void clear() {
-        if (!tree_.remove(path_)) tree_.forceRemove(path_);
-    }
 
     TargetTree& tree_;
     Text path_;
     Text& line_;
-    FileHandle file_;
+    StagedFile staged_;
     Md5 digest_;  // of the bytes read back
     ByteBuffer readBack_;
     std::uint64_t written_ = 0;
-    bool broken_ = false;
     bool retried_ = false;
-    bool finished_ = false;
+};
+
+// What one call has settled, across its passes.
+struct CallState {
+    std::vector<char> finished;  // by record number; only the calling thread writes it
+    std::size_t done = 0;
+    FileKeys finishedFiles;  // the files of finished records
+    std::set<Text> finishedPaths;  // their paths, ASCII letter case aside
 };
 
 // The file side of one pass, fed from the queue on the calling thread.
 class PassConsumer {
 public:
-    PassConsumer(const Text& target, TargetTree& tree, const ExtractOutputs& out, std::vector<char>& finished,
-                 std::size_t& done, const FoundFiles* found)
-        : target_(target), tree_(tree), out_(out), finished_(finished), done_(done), found_(found),
-          removals_(tree.removals()) {}
+    PassConsumer(const Text& target, TargetTree& tree, const ExtractOutputs& out, CallState& call,
+                 const FoundFiles* found)
+        : target_(target), tree_(tree), out_(out), call_(call), found_(found), removals_(tree.removals()) {}
 
     // 1 or 0 when the call must end now, -1 when the pass ran to its end.
     int run(StreamQueue& queue) {
@@ -361,7 +362,7 @@ public:
             case StreamItem::Kind::Count:
                 if (!RecordCountValid(item.number)) return 0;
                 count_ = item.number;
-                if (finished_.empty()) finished_.assign(static_cast<std::size_t>(count_) + 1, 0);
+                if (call_.finished.empty()) call_.finished.assign(static_cast<std::size_t>(count_) + 1, 0);
                 break;
             case StreamItem::Kind::Header:
                 if (!begin(item.number, item.header)) return 0;
@@ -394,7 +395,8 @@ public:
     }
 
 private:
-    // False when the target cannot be made.
+    // False when the call must end: the target cannot be made, or it is no
+    // longer the folder that was opened (it is never opened again by path).
     bool begin(std::int32_t number, RecordHeader& record) {
         number_ = number;
         record_ = std::move(record);
@@ -405,57 +407,66 @@ private:
             out_.pathList->push_back(fullPath_);
             if (out_.md5List) out_.md5List->push_back(record_.md5);
         }
-        skipped_ = finished_[number] != 0;
-        if (skipped_) return true;
+        if (call_.finished[number] != 0) return true;
         if (!IsSafeArchivePath(record_.path)) {
             line_ += "，无效文件，跳过。";
             finish(true);
             return true;
         }
-        // The target must still be the folder opened, or be made anew.
-        if (!tree_.rootInPlace()) {
-            found_ = nullptr;
-            tree_.close();
-            if (!PrepareFolder(target_)) return false;
-            tree_.open();
-        }
-        tree_.makeFolders(RecordFolder(target_, record_.path));
-        if (Unchanged()) {
+        if (!tree_.opened() || !tree_.rootInPlace()) return false;
+        tree_.makeFolders(RecordFolder(record_.path));
+        const Finding now = judge();
+        if (now.matches(record_)) {
+            call_.finishedFiles.insert(KeyOf(now.identity));
             line_ += "，文件无变化，跳过。";
             finish(true);
             return true;
         }
-        writer_ = std::make_unique<RecordWriter>(tree_, record_.path, line_, written_);
+        if (Contradicts(now)) {
+            line_ += "，文件有变化，需要写入，写入失败！！！";
+            finish(false);
+            return true;
+        }
+        writer_ = std::make_unique<RecordWriter>(tree_, record_.path, line_);
         return true;
     }
 
     // Judged on what is at the path now; the survey only saves hashing a
     // file that is provably the one it hashed.
-    bool Unchanged() {
+    Finding judge() {
         // Whatever the pass removed may have taken what the survey saw with it.
         if (tree_.removals() != removals_) found_ = nullptr;
-        if (!found_ || !found_->digested[number_]) {
-            const Finding now = Digest(tree_, record_.path);
-            return now.present && SameDigest(now.digest, record_.md5);
-        }
+        if (!found_ || !found_->digested[number_]) return Judge(tree_, record_);
         const Hint hint{found_->digest[number_], found_->identity[number_], written_};
-        const Finding now = Digest(tree_, record_.path, &hint);
-        return now.present && SameDigest(now.digest, record_.md5);
+        return Judge(tree_, record_, &hint);
+    }
+
+    // What an earlier record of this call put or needed at the path, and
+    // this one would take away: a folder on an earlier record's way, or
+    // the file an earlier record finished under this name (another name
+    // of that file may take other bytes: it is replaced, not written).
+    bool Contradicts(const Finding& now) const {
+        if (now.state == EntryState::Folder) return tree_.walkedThrough(now.identity);
+        if (now.state != EntryState::File || !call_.finishedFiles.count(KeyOf(now.identity))) return false;
+        return now.identity.links <= 1 || call_.finishedPaths.count(LowerAscii(record_.path)) != 0;
     }
 
     void end() {
-        if (writer_) {
-            const bool written = writer_->finish(record_);
-            writer_.reset();
-            finish(written);
-        }
+        if (!writer_) return;
+        FileKeys written;
+        const bool done = writer_->finish(record_, written);
+        writer_.reset();
+        written_.insert(written.begin(), written.end());
+        call_.finishedFiles.insert(written.begin(), written.end());
+        finish(done);
     }
 
     // Marks the record and reports it; called once per record not skipped.
     void finish(bool finished) {
         if (finished) {
-            finished_[number_] = 1;
-            ++done_;
+            call_.finished[number_] = 1;
+            ++call_.done;
+            call_.finishedPaths.insert(LowerAscii(record_.path));
         }
         if (out_.trace && out_.traceSink) out_.traceSink(fullPath_, line_);
     }
@@ -463,26 +474,24 @@ private:
     const Text& target_;
     TargetTree& tree_;
     const ExtractOutputs& out_;
-    std::vector<char>& finished_;
-    std::size_t& done_;
+    CallState& call_;
     std::int32_t count_ = 0;
     std::int32_t number_ = 0;
     RecordHeader record_;
     Text fullPath_, line_;
     std::unique_ptr<RecordWriter> writer_;
-    bool skipped_ = false;
     const FoundFiles* found_;
     const std::uint64_t removals_;
-    WrittenFiles written_;
+    FileKeys written_;  // by this pass
 };
 
-// Inflates the stream once to its end, sending only the records' headers:
-// meanwhile the calling thread digests what already lies at each path.
-// False when the stream is damaged or the record count is wrong.
+// Judges the whole archive before anything is written, reading only the
+// records' headers: meanwhile the calling thread digests what already
+// lies at each path of a target that exists. False when the archive is
+// not sound (see CheckArchive).
 bool Survey(PackedInput& input, TargetTree& tree, FoundFiles& found) {
-    const std::vector<char> none;
     StreamQueue queue(kQueueDepth);
-    ProducerThread producer(input, none, true, RecordRange(), queue);
+    ProducerThread producer(queue, [&input](BatchSender& sender) { ProduceSurvey(input, sender); });
     BatchReader reader(queue);
     StreamItem item;
     bool counted = false, checked = false;
@@ -491,7 +500,6 @@ bool Survey(PackedInput& input, TargetTree& tree, FoundFiles& found) {
         if (item.kind == StreamItem::Kind::Broken) return false;
         checked = checked || item.kind == StreamItem::Kind::Checked;
         if (item.kind == StreamItem::Kind::Count) {
-            if (!RecordCountValid(item.number)) return false;
             counted = true;
             const std::size_t slots = static_cast<std::size_t>(item.number) + 1;
             found.digested.assign(slots, 0);
@@ -511,13 +519,13 @@ bool Survey(PackedInput& input, TargetTree& tree, FoundFiles& found) {
         }
         if (!IsSafeArchivePath(header.path)) continue;
         const std::size_t at = static_cast<std::size_t>(item.number);
-        const Finding finding = Digest(tree, header.path);
+        const Finding finding = tree.opened() ? Judge(tree, header) : Finding();
         if (finding.stable) {
             found.digested[at] = 1;
             found.identity[at] = finding.identity;
             found.digest[at] = finding.digest;
         }
-        if (!finding.present || !SameDigest(finding.digest, header.md5)) found.lastChanged = item.number;
+        if (!finding.matches(header)) found.lastChanged = item.number;
     }
     return counted && checked;
 }
@@ -532,7 +540,9 @@ int RunPass(PackedInput& input, const std::vector<char>& earlier, PassConsumer& 
         int result;
         {
             StreamQueue queue(kQueueDepth);
-            ProducerThread producer(input, earlier, false, range, queue);
+            ProducerThread producer(queue, [&input, &earlier, range](BatchSender& sender) {
+                Produce(input, earlier, range, sender);
+            });
             result = consumer.run(queue);
         }
         if (result >= 0 || !replay || range.last == INT32_MAX) return result;
@@ -553,18 +563,23 @@ bool PrepareFolder(const Text& folder) {
 
 int ExtractPasses(PackedInput& input, const Text& target, const ExtractOutputs& out, bool streamChecked) {
     TargetTree tree(target);
-    tree.open();
     FoundFiles found;
-    if (!streamChecked && !Survey(input, tree, found)) return 0;
-    std::vector<char> finished;  // by record number; only the calling thread writes it
-    std::size_t done = 0;
+    if (!streamChecked) {
+        // An existing target is digested while the archive is judged;
+        // nothing is made before the archive has passed.
+        tree.open();
+        if (!Survey(input, tree, found)) return 0;
+    }
+    // Not checked here: the first record that needs the target fails the call.
+    if (!tree.opened()) tree.open(true);
+    CallState call;
     for (int pass = 0; pass < kMaxPasses; ++pass) {
-        const std::vector<char> earlier = finished;  // what the inflating side may skip
+        const std::vector<char> earlier = call.finished;  // what the inflating side may skip
         const FoundFiles* survey = pass == 0 && !found.digested.empty() ? &found : nullptr;
-        PassConsumer consumer(target, tree, out, finished, done, survey);
+        PassConsumer consumer(target, tree, out, call, survey);
         const int result = RunPass(input, earlier, consumer, survey && survey->headersKept ? survey : nullptr);
         if (result >= 0) return result;
-        if (done == static_cast<std::size_t>(consumer.count())) return 1;
+        if (call.done == static_cast<std::size_t>(consumer.count())) return 1;
     }
     return 0;
 }

@@ -56,6 +56,14 @@ Text directoryPart(const Text& path, bool keepFinalSeparator) {
     return result;
 }
 
+Text fileFolderPart(const Text& path) {
+    Text result = ForwardToBackslashes(path);
+    const std::size_t lastSeparator = LastBackslashChar(result);
+    result.resize(lastSeparator == Text::npos ? 0 : lastSeparator);
+    result.resize(TrailingSeparatorsStart(result));
+    return result;
+}
+
 Text fileNamePart(const Text& path) {
     // The name starts after the last separator that has something after it.
     std::size_t start = 0;

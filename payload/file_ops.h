@@ -101,6 +101,10 @@ int entryKind(const Text& path);
 // system does: a two-byte character starts with 0x81 to 0xFE, and 0x80
 // stands alone (code page 936's euro sign).
 Text directoryPart(const Text& path, bool keepFinalSeparator = false);
+// The folder holding a file: the path before its last separator, without
+// separators at its end; empty when the path has none. The last component
+// is the file's name whether it has a dot or not.
+Text fileFolderPart(const Text& path);
 // The name after the last separator (a final separator stays with it);
 // empty when that is the whole path. Split as directoryPart splits.
 Text fileNamePart(const Text& path);

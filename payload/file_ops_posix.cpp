@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <fnmatch.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,6 +14,7 @@
 #include <vector>
 
 #include "payload/file_ops.h"
+#include "payload/posix_folders.h"
 #include "system/folders.h"
 #include "system/posix_path.h"
 
@@ -65,17 +65,10 @@ bool IsRealFolder(const std::string& native) {
     return LinkStatOf(native, st) && S_ISDIR(st.st_mode);
 }
 
-// Depth first, links never followed: files first, then folders.
+// Depth first, links never followed, mount points never entered.
 void ClearFolder(const std::string& folder) {
-    std::vector<std::string> names = NativeNames(folder);
-    for (const std::string& name : names)
-        if (!IsRealFolder(folder + "/" + name)) unlink((folder + "/" + name).c_str());
-    for (const std::string& name : names) {
-        std::string full = folder + "/" + name;
-        if (!IsRealFolder(full)) continue;
-        ClearFolder(full);
-        rmdir(full.c_str());
-    }
+    posix_folders::Fd held(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (held.valid()) posix_folders::ClearFolderAt(held.get());
 }
 
 bool IsDriveRootOrSeparators(const Text& path) {
@@ -83,13 +76,6 @@ bool IsDriveRootOrSeparators(const Text& path) {
     if (path.size() >= 2 && path.size() <= 3 && path[1] == ':')
         return path.size() == 2 || path[2] == '\\' || path[2] == '/';
     return false;
-}
-
-unsigned long TickCount() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<unsigned long>(
-        static_cast<std::uint32_t>(now.tv_sec * 1000ull + static_cast<unsigned long long>(now.tv_nsec) / 1000000ull));
 }
 
 }  // namespace
@@ -266,14 +252,15 @@ bool forceRemove(const Text& path) {
     std::string native = NativePath(path);
     if (native.empty()) return false;
     if (unlink(native.c_str()) == 0) return true;
-    // Moved out of the way under the temporary folder, then removed if possible.
-    std::string work = NativePath(TempDirectory() + "\\f" + std::to_string(TickCount()));
-    if (!work.empty()) {
-        mkdir(work.c_str(), 0700);
-        std::string moved = work + "/TemporaryFile";
-        if (rename(native.c_str(), moved.c_str()) == 0) unlink(moved.c_str());
-        rmdir(work.c_str());
-    }
+    // Moved out of the way into a work folder of its own under the temporary folder.
+    const std::size_t slash = native.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : native.substr(0, slash);
+    const std::string name = slash == std::string::npos ? native : native.substr(slash + 1);
+    posix_folders::Fd parent(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    struct stat st;
+    if (parent.valid() && !name.empty() && fstatat(parent.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        !S_ISDIR(st.st_mode))
+        posix_folders::MoveAside(parent.get(), name.c_str());
     return !pathExists(path);
 }
 

@@ -79,7 +79,7 @@ ByteBuffer PayloadArchive::packBytes(const ByteBuffer& bytes, const Text& passwo
 bool PayloadArchive::saveArchive(const Text& path, const Text& password) const {
     ByteBuffer data = packArchive(password);
     if (data.empty()) return false;
-    Text folder = directoryPart(path);
+    Text folder = fileFolderPart(path);
     // A bare file name is saved in the current folder.
     if (!folder.empty() && !PrepareFolder(folder)) return false;
     return writeWholeFile(path + ".ez", data);
@@ -98,7 +98,6 @@ int PayloadArchive::extractArchive(PackedInput& payload, Text& targetDirectory, 
     try {
         targetDirectory = NormaliseDirectory(targetDirectory);
         if (!password.empty()) return 0;  // no cipher: an enciphered archive cannot be read
-        if (!isDirectory(targetDirectory)) EnsureDirectoryPath(targetDirectory);
         entries.clear();
         return ExtractPasses(payload, targetDirectory, {pathList, md5List, trace, traceSink}, payloadChecked);
     } catch (...) {

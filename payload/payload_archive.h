@@ -34,9 +34,9 @@ public:
     virtual bool saveArchive(const Text& path, const Text& password = Text()) const;
     virtual ByteBuffer unpackBytes(const ByteBuffer& envelope, const Text& password = Text()) const;
     // Unpacks the envelope into targetDirectory (normalised in place).
-    // 1 when every record is finished, 0 otherwise. The stream is checked
-    // before the first write unless the caller says it already was
-    // (PackedStreamUnpacks).
+    // 1 when every record is finished, 0 otherwise. The archive is judged
+    // whole before the first write (CheckArchive), unless the caller says
+    // it already was.
     virtual int extractArchive(PackedInput& payload, Text& targetDirectory, const Text& password = Text(),
                                TextList* pathList = nullptr, TextList* md5List = nullptr, bool trace = false,
                                const TraceSink& traceSink = TraceSink(), bool payloadChecked = false);

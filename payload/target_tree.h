@@ -1,13 +1,16 @@
 #pragma once
 // The files below the folder an archive is extracted into. The installer
 // runs elevated and the folder may belong to a user who can still change
-// it, so nothing below it is ever reached through a link: each folder on
-// the way is opened in turn from the target down and must be a real one
-// (POSIX: openat with O_NOFOLLOW; Windows: the attribute and a handle
-// opened with FILE_FLAG_OPEN_REPARSE_POINT at every level, each held
-// without delete sharing while it is used, so none can be swapped for a
-// link meanwhile). The target's own path is resolved by the system: it is
-// what the caller named. Relative paths use "\" or "/" between components.
+// it while the extraction runs, so nothing below it is ever reached by a
+// path the system resolves again: every open, create, rename and delete is
+// relative to a folder handle already held (POSIX: the *at() calls with
+// O_NOFOLLOW; Windows: NtCreateFile with a root directory handle and
+// FILE_OPEN_REPARSE_POINT), and each folder on the way is checked to be a
+// real folder on the root's volume (a link, a junction and a mount point
+// are never entered). The root's own path, which the caller named, is
+// resolved once, when the tree is opened; a root that no longer matches
+// its handle ends the run, it is never opened again by path. Relative
+// paths use "\" or "/" between components.
 #include <cstdint>
 #include <memory>
 
@@ -18,8 +21,33 @@ enum class EntryState {
     Missing,  // nothing, or a file where a folder on the way should be
     File,
     Folder,
-    Link,   // a link at the path or on the way to it
+    Link,   // a link at the path or on the way to it (a mount point too)
     Other,  // something that is neither, e.g. a pipe
+};
+
+// A record's bytes on their way in: a new file, created exclusively under
+// a fresh name of its own beside the path it is meant for, and the folder
+// that holds it, held too. It takes the path's name only when committed;
+// one that goes uncommitted is removed with it, so nothing half written or
+// unverified is ever found at a record's path.
+class StagedFile {
+public:
+    StagedFile();
+    ~StagedFile();
+    StagedFile(StagedFile&&) noexcept;
+    StagedFile& operator=(StagedFile&&) noexcept;
+    StagedFile(const StagedFile&) = delete;
+    StagedFile& operator=(const StagedFile&) = delete;
+
+    bool valid() const;
+    // Opened for reading and writing, no sharing; still valid after the commit.
+    const FileHandle& file() const;
+
+    struct State;
+
+private:
+    friend class TargetTree;
+    std::unique_ptr<State> state_;
 };
 
 class TargetTree {
@@ -30,41 +58,56 @@ public:
     TargetTree(const TargetTree&) = delete;
     TargetTree& operator=(const TargetTree&) = delete;
 
-    // Opens the root folder (again); false when it is no folder.
-    bool open();
-    // Lets the root go, e.g. before it is removed and made anew.
-    void close();
+    // Opens the root folder. With `create`, the missing folders of its
+    // path are made first, each made and opened relative to the one above
+    // it (from the deepest folder that exists), none of them a link. False
+    // when the root cannot be opened or is no folder.
+    bool open(bool create = false);
+    bool opened() const;
     // True while the root's path still names the folder that was opened.
     bool rootInPlace() const;
 
     // Creates each missing folder of a relative folder path in turn; false
     // when one cannot be made or is a link or no folder.
     bool makeFolders(const Text& folder);
+    // True when makeFolders went through (or made) the folder with this
+    // identity at any time in this tree's life.
+    bool walkedThrough(const FileIdentity& folder) const;
+
     // What is at the path. For a file, `readable` receives a handle opened
-    // for reading (read and write sharing, invalid when that is refused)
-    // and `identity` what it reaches.
+    // for reading (read and write sharing; invalid when that is refused);
+    // for a file or a folder, `identity` receives what it is.
     EntryState look(const Text& path, FileHandle* readable = nullptr, FileIdentity* identity = nullptr);
-    // A file for reading and writing, emptied or created, no sharing.
-    // Refused for a link, a folder, a read-only file or one in use. A file
-    // with more than one link is replaced by a new one, so the write never
-    // reaches its other names.
-    FileHandle openForWrite(const Text& path);
+
+    // A new empty file beside the path (in the folder it names), for the
+    // record's bytes; invalid when that folder cannot be reached or takes
+    // no new file.
+    StagedFile stage(const Text& path);
+    // Gives the staged file the name it was staged for, replacing a file
+    // there. False, with nothing changed, when what is there refuses: a
+    // read-only (Windows: also hidden or system) file, a file in use, a
+    // folder, a link or anything else that is no file.
+    bool commit(StagedFile& staged);
+
     // Attribute word 32 on the file or folder at the path; never on a link
-    // or on a file with other names.
+    // or on a file with other names, which is checked on the handle it is
+    // set through, after it was opened.
     void clearAttributes(const Text& path);
     // Removes what is at the path: a file, a link (only the link), a
     // folder with everything below it; true when nothing is left there.
     // False when a link is on the way (what is there cannot be reached).
     bool remove(const Text& path);
-    // Deletes a file that refuses deletion or moves it out of the way
-    // under the temporary folder; true when nothing is left at the path.
+    // Deletes a file that refuses deletion, or moves it out of the way into
+    // a work folder of this run's own under the temporary folder (a fresh
+    // folder with an unpredictable name, held while the file goes in); true
+    // when nothing is left at the path.
     bool forceRemove(const Text& path);
 
-    // The identity of a file opened below the root (all of them lie on the
-    // root's volume: no link, mount point included, is followed).
+    // The identity of a file opened below the root.
     bool identify(const FileHandle& file, FileIdentity& identity) const;
 
-    // Counts every removal and replacement made through this object.
+    // Counts every removal made through this object, and every commit
+    // that replaced a file with other names.
     std::uint64_t removals() const { return removals_; }
 
 private:

@@ -1,55 +1,30 @@
 // POSIX side of the target tree: every step is an *at() call relative to a
-// folder already opened, and nothing below the root is opened following a
-// link (O_NOFOLLOW; fstatat with AT_SYMLINK_NOFOLLOW).
+// folder already held, nothing below the root is opened following a link
+// (O_NOFOLLOW; fstatat with AT_SYMLINK_NOFOLLOW), and every folder on the
+// way must lie on the root's device.
 #include "payload/target_tree.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "system/folders.h"
+#include "payload/posix_folders.h"
 #include "system/posix_path.h"
+
+using posix_folders::Fd;
+using posix_folders::OpenFolderAt;
 
 namespace {
 
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) close(fd_);
-    }
-    Fd(Fd&& other) noexcept : fd_(other.release()) {}
-    Fd& operator=(Fd&& other) noexcept {
-        if (this != &other) {
-            Fd old(fd_);
-            fd_ = other.release();
-        }
-        return *this;
-    }
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    int release() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-private:
-    int fd_;
-};
-
-constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-
 // The components as the file system names them; false for an empty, "."
 // or ".." component or a text that does not convert.
-bool Components(const Text& relative, std::vector<std::string>& parts) {
-    const std::string native = ToPosixPath(relative);
+bool Components(const std::string& native, std::vector<std::string>& parts) {
     if (native.empty()) return false;
     for (std::size_t at = 0;;) {
         std::size_t end = native.find('/', at);
@@ -62,10 +37,17 @@ bool Components(const Text& relative, std::vector<std::string>& parts) {
     }
 }
 
-EntryState StateAt(int folder, const std::string& name) {
-    struct stat st;
-    if (fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return EntryState::Missing;
-    if (S_ISLNK(st.st_mode)) return EntryState::Link;
+bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+using Key = std::pair<std::uint64_t, std::uint64_t>;
+Key KeyOf(const struct stat& st) {
+    return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+}
+
+// What an entry is, as a step below the root sees it: a folder or a file
+// on another device is a mount point, which counts as a link.
+EntryState StateOf(const struct stat& st, dev_t device) {
+    if (S_ISLNK(st.st_mode) || st.st_dev != device) return EntryState::Link;
     if (S_ISDIR(st.st_mode)) return EntryState::Folder;
     return S_ISREG(st.st_mode) ? EntryState::File : EntryState::Other;
 }
@@ -77,44 +59,75 @@ EntryState Blocking(EntryState onTheWay) {
     return onTheWay == EntryState::Link ? EntryState::Link : EntryState::Other;
 }
 
-// Everything inside a folder, depth first; links are removed, never entered.
-void ClearFolderAt(int folder) {
-    std::vector<std::string> names;
-    const int listing = dup(folder);
-    if (DIR* dir = listing >= 0 ? fdopendir(listing) : nullptr) {
-        while (dirent* entry = readdir(dir)) {
-            const std::string name = entry->d_name;
-            if (name != "." && name != "..") names.push_back(name);
-        }
-        closedir(dir);
-    } else if (listing >= 0) {
-        close(listing);
-    }
-    for (const std::string& name : names) {
-        Fd inner(openat(folder, name.c_str(), kFolderFlags));
-        if (inner.valid()) {
-            ClearFolderAt(inner.get());
-            unlinkat(folder, name.c_str(), AT_REMOVEDIR);
-        } else {
-            unlinkat(folder, name.c_str(), 0);
-        }
-    }
+FileIdentity IdentityOf(const struct stat& st) {
+    FileIdentity identity;
+    identity.volume = static_cast<std::uint64_t>(st.st_dev);
+    identity.file = static_cast<std::uint64_t>(st.st_ino);
+    identity.size = static_cast<std::uint64_t>(st.st_size);
+    identity.links = static_cast<std::uint32_t>(st.st_nlink);
+    return identity;
 }
 
-unsigned long TickCount() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<unsigned long>(
-        static_cast<std::uint32_t>(now.tv_sec * 1000ull + static_cast<unsigned long long>(now.tv_nsec) / 1000000ull));
+// The folders of the caller's root path that exist, opened by that path,
+// and below the deepest of them the rest, made and opened one by one.
+Fd MakeFolderPath(const std::string& native) {
+    const bool absolute = !native.empty() && native[0] == '/';
+    std::vector<std::string> parts;
+    std::string relative = native.substr(absolute ? 1 : 0);
+    while (!relative.empty() && relative.back() == '/') relative.pop_back();
+    if (!relative.empty() && !Components(relative, parts)) return Fd();
+    std::size_t existing = parts.size();
+    Fd base;
+    for (;; --existing) {
+        std::string prefix = absolute ? "/" : "";
+        for (std::size_t i = 0; i < existing; ++i) prefix += parts[i] + (i + 1 < existing ? "/" : "");
+        if (prefix.empty()) prefix = ".";
+        base = Fd(open(prefix.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (base.valid() || errno != ENOENT || existing == 0) break;
+    }
+    for (std::size_t i = existing; base.valid() && i < parts.size(); ++i) {
+        mkdirat(base.get(), parts[i].c_str(), 0777);
+        base = OpenFolderAt(base.get(), parts[i].c_str());
+    }
+    return base;
 }
 
 }  // namespace
+
+struct StagedFile::State {
+    Fd parent;
+    std::string name;  // the name it is staged for
+    std::string temporary;
+    FileHandle file;
+    bool committed = false;
+
+    // True while the temporary name still holds the file written.
+    bool inPlace() const {
+        struct stat atName, opened;
+        return fstatat(parent.get(), temporary.c_str(), &atName, AT_SYMLINK_NOFOLLOW) == 0 &&
+               fstat(static_cast<int>(file.native()), &opened) == 0 && SameFile(atName, opened);
+    }
+    ~State() {
+        if (!committed && file.valid() && inPlace()) unlinkat(parent.get(), temporary.c_str(), 0);
+    }
+};
+
+StagedFile::StagedFile() = default;
+StagedFile::~StagedFile() = default;
+StagedFile::StagedFile(StagedFile&&) noexcept = default;
+StagedFile& StagedFile::operator=(StagedFile&&) noexcept = default;
+bool StagedFile::valid() const { return state_ && state_->file.valid(); }
+const FileHandle& StagedFile::file() const {
+    static const FileHandle none;
+    return state_ ? state_->file : none;
+}
 
 struct TargetTree::State {
     Text root;
     std::string nativeRoot;
     Fd rootFd;
     struct stat rootStat {};
+    std::set<Key> walked;  // folders makeFolders went through
 
     // The folders from the root down to the one holding the last component.
     struct Walk {
@@ -125,10 +138,10 @@ struct TargetTree::State {
         int parent(int root) const { return folders.empty() ? root : folders.back().get(); }
     };
 
-    Walk walk(const Text& relative, bool create, bool wholePath = false) const {
+    Walk walk(const Text& relative, bool create, bool wholePath = false) {
         Walk walk;
         std::vector<std::string> parts;
-        if (!Components(relative, parts)) {
+        if (!Components(ToPosixPath(relative), parts)) {
             walk.blocked = EntryState::Other;
             return walk;
         }
@@ -136,21 +149,31 @@ struct TargetTree::State {
         const std::size_t folders = wholePath ? parts.size() : parts.size() - 1;
         int at = rootFd.get();
         for (std::size_t i = 0; i < folders; ++i) {
-            Fd next(openat(at, parts[i].c_str(), kFolderFlags));
+            const char* name = parts[i].c_str();
+            Fd next = OpenFolderAt(at, name);
             if (!next.valid() && errno == ENOENT && create) {
-                mkdirat(at, parts[i].c_str(), 0777);
-                next = Fd(openat(at, parts[i].c_str(), kFolderFlags));
+                mkdirat(at, name, 0777);
+                next = OpenFolderAt(at, name);
             }
-            if (!next.valid()) {
-                walk.blocked = Blocking(StateAt(at, parts[i]));
+            struct stat st;
+            if (!next.valid() || fstat(next.get(), &st) != 0 || st.st_dev != rootStat.st_dev) {
+                walk.blocked = next.valid() ? EntryState::Link : Blocking(stateAt(at, name));
                 return walk;
             }
+            if (create) walked.insert(KeyOf(st));
             at = next.get();
             walk.folders.push_back(std::move(next));
         }
         walk.name = wholePath ? std::string() : parts.back();
         walk.complete = true;
         return walk;
+    }
+
+    EntryState stateAt(int folder, const std::string& name, struct stat* out = nullptr) const {
+        struct stat st;
+        if (fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return EntryState::Missing;
+        if (out) *out = st;
+        return StateOf(st, rootStat.st_dev);
     }
 };
 
@@ -161,13 +184,18 @@ TargetTree::TargetTree(const Text& root) : state_(std::make_unique<State>()) {
 
 TargetTree::~TargetTree() = default;
 
-bool TargetTree::open() {
-    const std::string& native = state_->nativeRoot;
-    state_->rootFd = Fd(native.empty() ? -1 : ::open(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    return state_->rootFd.valid() && fstat(state_->rootFd.get(), &state_->rootStat) == 0;
+bool TargetTree::open(bool create) {
+    State& s = *state_;
+    if (s.rootFd.valid()) return true;
+    if (s.nativeRoot.empty()) return false;
+    Fd root = create ? MakeFolderPath(s.nativeRoot)
+                     : Fd(::open(s.nativeRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!root.valid() || fstat(root.get(), &s.rootStat) != 0) return false;
+    s.rootFd = std::move(root);
+    return true;
 }
 
-void TargetTree::close() { state_->rootFd = Fd(); }
+bool TargetTree::opened() const { return state_->rootFd.valid(); }
 
 bool TargetTree::identify(const FileHandle& file, FileIdentity& identity) const {
     return openFileIdentity(file, identity);
@@ -177,59 +205,82 @@ bool TargetTree::rootInPlace() const {
     struct stat st;
     const std::string& native = state_->nativeRoot;
     return state_->rootFd.valid() && !native.empty() && stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
-           st.st_dev == state_->rootStat.st_dev && st.st_ino == state_->rootStat.st_ino;
+           SameFile(st, state_->rootStat);
 }
 
 bool TargetTree::makeFolders(const Text& folder) { return folder.empty() || state_->walk(folder, true, true).complete; }
+
+bool TargetTree::walkedThrough(const FileIdentity& folder) const {
+    return state_->walked.count({folder.volume, folder.file}) != 0;
+}
 
 EntryState TargetTree::look(const Text& path, FileHandle* readable, FileIdentity* identity) {
     State::Walk walk = state_->walk(path, false);
     if (!walk.complete) return walk.blocked;
     const int parent = walk.parent(state_->rootFd.get());
-    FileHandle file(openat(parent, walk.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (!file.valid()) return StateAt(parent, walk.name);  // a link, nothing, or a file that refuses reading
     struct stat st;
-    if (fstat(static_cast<int>(file.native()), &st) != 0) return EntryState::Other;
-    if (S_ISDIR(st.st_mode)) return EntryState::Folder;
-    if (!S_ISREG(st.st_mode)) return EntryState::Other;
+    const EntryState state = state_->stateAt(parent, walk.name, &st);
+    if (state == EntryState::Folder && identity) *identity = IdentityOf(st);
+    if (state != EntryState::File) return state;
+    // Opened only once it is known to be a file: a device is never opened.
+    FileHandle file(openat(parent, walk.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat opened;
+    if (!file.valid()) return EntryState::File;  // a file that refuses reading
+    if (fstat(static_cast<int>(file.native()), &opened) != 0 || !SameFile(opened, st)) return EntryState::Other;
     fcntl(static_cast<int>(file.native()), F_SETFL, 0);
     if (identity) identify(file, *identity);
     if (readable) *readable = std::move(file);
     return EntryState::File;
 }
 
-FileHandle TargetTree::openForWrite(const Text& path) {
+StagedFile TargetTree::stage(const Text& path) {
+    StagedFile staged;
     State::Walk walk = state_->walk(path, false);
-    if (!walk.complete) return FileHandle();
-    const int parent = walk.parent(state_->rootFd.get());
-    const char* name = walk.name.c_str();
-    // Not emptied yet: what is there is looked at first.
-    FileHandle file(openat(parent, name, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666));
-    struct stat st;
-    if (!file.valid() || fstat(static_cast<int>(file.native()), &st) != 0 || !S_ISREG(st.st_mode)) return FileHandle();
-    // A read-only file refuses writers, as it does on Windows.
-    if (!(st.st_mode & S_IWUSR)) return FileHandle();
-    if (st.st_nlink > 1) {
-        file = FileHandle();
-        if (unlinkat(parent, name, 0) != 0) return FileHandle();
-        ++removals_;
-        file = FileHandle(openat(parent, name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
-        return file;
+    if (!walk.complete) return staged;
+    auto state = std::make_unique<StagedFile::State>();
+    state->parent = Fd(dup(walk.parent(state_->rootFd.get())));
+    state->name = walk.name;
+    if (!state->parent.valid()) return staged;
+    for (int attempt = 0; attempt < 8 && !state->file.valid(); ++attempt) {
+        state->temporary = ".vantel-" + posix_folders::RandomHex(8) + ".tmp";
+        state->file = FileHandle(openat(state->parent.get(), state->temporary.c_str(),
+                                        O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+        if (!state->file.valid() && errno != EEXIST) break;
     }
-    const int fd = static_cast<int>(file.native());
-    if (ftruncate(fd, 0) != 0) return FileHandle();
-    fcntl(fd, F_SETFL, 0);
-    return file;
+    if (state->file.valid()) staged.state_ = std::move(state);
+    return staged;
+}
+
+bool TargetTree::commit(StagedFile& staged) {
+    if (!staged.valid() || staged.state_->committed) return false;
+    StagedFile::State& s = *staged.state_;
+    const int parent = s.parent.get();
+    struct stat there;
+    const EntryState state = state_->stateAt(parent, s.name, &there);
+    // What refuses a writer stays: a read-only file, as on Windows, and
+    // anything that is no file.
+    if (state != EntryState::Missing && (state != EntryState::File || !(there.st_mode & S_IWUSR))) return false;
+    if (!s.inPlace() || renameat(parent, s.temporary.c_str(), parent, s.name.c_str()) != 0) return false;
+    s.committed = true;
+    if (state == EntryState::File && there.st_nlink > 1) ++removals_;
+    // The name must now hold the file written, not whatever took its temporary name.
+    struct stat now, opened;
+    return fstatat(parent, s.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+           fstat(static_cast<int>(s.file.native()), &opened) == 0 && SameFile(now, opened);
 }
 
 void TargetTree::clearAttributes(const Text& path) {
     State::Walk walk = state_->walk(path, false);
     if (!walk.complete) return;
-    FileHandle entry(openat(walk.parent(state_->rootFd.get()), walk.name.c_str(),
-                            O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    struct stat st;
-    if (!entry.valid() || fstat(static_cast<int>(entry.native()), &st) != 0) return;
-    if (S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && st.st_nlink == 1))
+    const int parent = walk.parent(state_->rootFd.get());
+    FileHandle entry(openat(parent, walk.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat opened, there {};
+    if (!entry.valid() || fstat(static_cast<int>(entry.native()), &opened) != 0) return;
+    // Checked on the handle, after it was opened: a file with no other
+    // name than this one, still here, is no one else's.
+    const EntryState state = state_->stateAt(parent, walk.name, &there);
+    if (state == EntryState::Missing || !SameFile(opened, there)) return;
+    if (state == EntryState::Folder || (state == EntryState::File && opened.st_nlink == 1))
         setOpenFileAttributes(entry, kAttributeArchive);
 }
 
@@ -238,17 +289,20 @@ bool TargetTree::remove(const Text& path) {
     if (!walk.complete) return walk.blocked == EntryState::Missing;
     const int parent = walk.parent(state_->rootFd.get());
     const char* name = walk.name.c_str();
-    const EntryState state = StateAt(parent, walk.name);
+    struct stat there;
+    const EntryState state = state_->stateAt(parent, walk.name, &there);
     if (state == EntryState::Missing) return true;
     ++removals_;
     if (state == EntryState::Folder) {
-        Fd folder(openat(parent, name, kFolderFlags));
-        if (folder.valid()) ClearFolderAt(folder.get());
+        Fd folder = OpenFolderAt(parent, name);
+        struct stat opened;
+        if (folder.valid() && fstat(folder.get(), &opened) == 0 && SameFile(opened, there))
+            posix_folders::ClearFolderAt(folder.get());
         unlinkat(parent, name, AT_REMOVEDIR);
-    } else {
+    } else if (!S_ISDIR(there.st_mode)) {
         unlinkat(parent, name, 0);  // a link goes itself; what it names stays
     }
-    return StateAt(parent, walk.name) == EntryState::Missing;
+    return state_->stateAt(parent, walk.name) == EntryState::Missing;
 }
 
 bool TargetTree::forceRemove(const Text& path) {
@@ -256,19 +310,11 @@ bool TargetTree::forceRemove(const Text& path) {
     if (!walk.complete) return walk.blocked == EntryState::Missing;
     const int parent = walk.parent(state_->rootFd.get());
     const char* name = walk.name.c_str();
-    const EntryState state = StateAt(parent, walk.name);
+    const EntryState state = state_->stateAt(parent, walk.name);
     if (state == EntryState::Missing) return true;
-    if (state == EntryState::Folder) return false;  // only files are moved out of the way
+    // Only files are moved out of the way: a link could move what it names.
+    if (state != EntryState::File && state != EntryState::Other) return false;
     ++removals_;
-    if (unlinkat(parent, name, 0) == 0) return true;
-    // Moved under the temporary folder, then removed there if it can be.
-    const std::string work = ToPosixPath(TempDirectory() + "\\f" + std::to_string(TickCount()));
-    if (!work.empty()) {
-        mkdir(work.c_str(), 0700);
-        Fd workFd(::open(work.c_str(), kFolderFlags));
-        if (workFd.valid() && renameat(parent, name, workFd.get(), "TemporaryFile") == 0)
-            unlinkat(workFd.get(), "TemporaryFile", 0);
-        rmdir(work.c_str());
-    }
-    return StateAt(parent, walk.name) == EntryState::Missing;
+    if (unlinkat(parent, name, 0) == 0 || posix_folders::MoveAside(parent, name)) return true;
+    return state_->stateAt(parent, walk.name) == EntryState::Missing;
 }

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "payload/archive_check.h"
 #include "payload/envelope.h"
 #include "payload/file_ops.h"
 #include "payload/inflate_source.h"
@@ -126,7 +127,7 @@ bool Generate(const Text& source) {
     std::uint64_t total = 0;
     for (const auto& [path, size] : Layout()) {
         Text full = source + path;
-        EnsureDirectoryPath(directoryPart(full));
+        EnsureDirectoryPath(fileFolderPart(full));
         ByteBuffer data = Contents(static_cast<std::size_t>(size), random);
         if (!writeWholeFile(full, data)) {
             std::fprintf(stderr, "ezbench: cannot write %s\n", full.c_str());
@@ -170,7 +171,8 @@ bool TimedExtraction(PackedInput& input, const Text& target, bool fresh, bool ch
 
 bool CheckPass(PackedInput& input) {
     const auto start = std::chrono::steady_clock::now();
-    const bool unpacks = PackedStreamUnpacks(input);
+    std::string reason;
+    const bool unpacks = CheckArchive(input, reason);
     std::printf("check pass: %s, %.2f s, peak %.0f MB\n", unpacks ? "ok" : "damaged", Seconds(start),
                 PeakMegabytes());
     return unpacks;

@@ -6,17 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "payload/archive_format.h"
 #include "payload/packed_input.h"
 #include "system/text.h"
 
-struct RecordInfo {
-    Text path;  // cut at kMaxPathBytes when longer
-    std::int32_t pathLength = 0;  // as recorded
-    bool pathCut = false;
-    Text md5;
-    std::int32_t dataLength = 0;
-    std::int32_t attributes = 0;
-};
+// A record as listed: its path is cut at kMaxPathBytes when longer.
+using RecordInfo = RecordHeader;
 
 struct LoadedArchive {
     std::size_t packedBytes = 0;
@@ -25,7 +20,8 @@ struct LoadedArchive {
 };
 
 // False with a one-line reason: missing, not an envelope, bad tag, corrupt
-// stream, bad record count, or a record cut short. The input is the file,
+// stream, bad record count, a record missing or cut short, or bytes after
+// the last record. The input is the file,
 // opened once: whatever the command does next reads the same bytes.
 bool LoadArchiveFile(const Text& path, FileInput& input, LoadedArchive& archive, std::string& reason);
 // The same checks on envelope bytes already in memory.

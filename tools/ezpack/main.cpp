@@ -102,7 +102,7 @@ int RunPack(const std::vector<std::string>& args, bool) {
         sources.push_back({file, relative});
     }
     Text target = EndsWithEz(out) ? out : out + ".ez";
-    Text targetFolder = directoryPart(target);
+    Text targetFolder = fileFolderPart(target);
     if (!targetFolder.empty() && !isDirectory(targetFolder)) EnsureDirectoryPath(targetFolder);
     PackSummary summary;
     Text failedPath;

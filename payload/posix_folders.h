@@ -1,0 +1,45 @@
+#pragma once
+// POSIX folder work relative to held folder descriptors, shared by the
+// file operations and the target tree: nothing is reached through a link
+// or across a mount point, and nothing is looked up again by path.
+#include <sys/stat.h>
+
+#include <string>
+
+namespace posix_folders {
+
+// Closes a descriptor when it goes.
+class Fd {
+public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    ~Fd();
+    Fd(Fd&& other) noexcept : fd_(other.release()) {}
+    Fd& operator=(Fd&& other) noexcept;
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    bool valid() const { return fd_ >= 0; }
+    int release() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+
+private:
+    int fd_;
+};
+
+// A real folder named `name` inside `parent`, never a link.
+Fd OpenFolderAt(int parent, const char* name);
+// Everything inside the folder, depth first; links are removed, never
+// entered, and a folder on another device (a mount point) is left alone.
+void ClearFolderAt(int folder);
+// Moves `name` out of `parent` into a fresh work folder of this run's own
+// under the temporary folder, then deletes it there if it can, and the
+// work folder with it when that is empty. True when `name` is gone from
+// `parent`.
+bool MoveAside(int parent, const char* name);
+// Random bytes as hex, for names no one can guess.
+std::string RandomHex(std::size_t bytes);
+
+}  // namespace posix_folders

@@ -1,0 +1,116 @@
+#include "payload/posix_folders.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/random.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <vector>
+
+#include "system/folders.h"
+#include "system/posix_path.h"
+
+namespace posix_folders {
+
+namespace {
+
+constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+std::vector<std::string> NamesIn(int folder) {
+    std::vector<std::string> names;
+    const int listing = dup(folder);
+    DIR* dir = listing >= 0 ? fdopendir(listing) : nullptr;
+    if (!dir) {
+        if (listing >= 0) close(listing);
+        return names;
+    }
+    while (dirent* entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(dir);
+    return names;
+}
+
+}  // namespace
+
+Fd::~Fd() {
+    if (fd_ >= 0) close(fd_);
+}
+
+Fd& Fd::operator=(Fd&& other) noexcept {
+    if (this != &other) {
+        Fd old(fd_);
+        fd_ = other.release();
+    }
+    return *this;
+}
+
+Fd OpenFolderAt(int parent, const char* name) { return Fd(openat(parent, name, kFolderFlags)); }
+
+void ClearFolderAt(int folder) {
+    struct stat self;
+    if (fstat(folder, &self) != 0) return;
+    for (const std::string& name : NamesIn(folder)) {
+        struct stat st;
+        if (fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        if (!S_ISDIR(st.st_mode)) {
+            unlinkat(folder, name.c_str(), 0);
+            continue;
+        }
+        if (st.st_dev != self.st_dev) continue;  // a mount point: what is below is not ours
+        Fd inner = OpenFolderAt(folder, name.c_str());
+        struct stat opened;
+        if (!inner.valid() || fstat(inner.get(), &opened) != 0 || opened.st_dev != self.st_dev) continue;
+        ClearFolderAt(inner.get());
+        unlinkat(folder, name.c_str(), AT_REMOVEDIR);
+    }
+}
+
+std::string RandomHex(std::size_t bytes) {
+    std::vector<unsigned char> random(bytes);
+    std::size_t got = 0;
+    while (got < bytes) {
+        const ssize_t n = getrandom(random.data() + got, bytes - got, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return std::string();
+        got += static_cast<std::size_t>(n);
+    }
+    static const char digits[] = "0123456789abcdef";
+    std::string hex;
+    for (unsigned char byte : random) {
+        hex += digits[byte >> 4];
+        hex += digits[byte & 15];
+    }
+    return hex;
+}
+
+bool MoveAside(int parent, const char* name) {
+    const std::string native = ToPosixPath(TempDirectory());
+    Fd temp(native.empty() ? -1 : open(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!temp.valid()) return false;
+    // A fresh folder under a name no one could plant anything at beforehand.
+    std::string work;
+    for (int attempt = 0; attempt < 8 && work.empty(); ++attempt) {
+        const std::string candidate = "f" + RandomHex(8);
+        if (candidate.size() == 1) return false;
+        if (mkdirat(temp.get(), candidate.c_str(), 0700) == 0)
+            work = candidate;
+        else if (errno != EEXIST)
+            return false;
+    }
+    if (work.empty()) return false;
+    // Still the folder just made: a real one, ours alone.
+    Fd folder = OpenFolderAt(temp.get(), work.c_str());
+    struct stat st;
+    if (!folder.valid() || fstat(folder.get(), &st) != 0 || st.st_uid != geteuid() || (st.st_mode & 077) != 0)
+        return false;
+    const bool moved = renameat(parent, name, folder.get(), "TemporaryFile") == 0;
+    if (moved) unlinkat(folder.get(), "TemporaryFile", 0);
+    unlinkat(temp.get(), work.c_str(), AT_REMOVEDIR);  // only when empty
+    return moved;
+}
+
+}  // namespace posix_folders
