@@ -4,6 +4,7 @@
 // or across a mount point, and nothing is looked up again by path.
 #include <sys/stat.h>
 
+#include <cstdint>
 #include <string>
 
 namespace posix_folders {
@@ -28,6 +29,19 @@ public:
 private:
     int fd_;
 };
+
+// What an entry is, and on which mount it lies: a bind mount keeps its
+// device, so only the mount tells that a step crosses one.
+struct EntryStat {
+    struct stat st {};
+    std::uint64_t mount = 0;  // 0 where the system does not tell
+    bool sameMount(const EntryStat& other) const {
+        return st.st_dev == other.st.st_dev && (mount == 0 || other.mount == 0 || mount == other.mount);
+    }
+    bool sameFile(const EntryStat& other) const { return st.st_dev == other.st.st_dev && st.st_ino == other.st.st_ino; }
+};
+// `name` inside `folder`, never followed; an empty name is the folder itself.
+bool StatAt(int folder, const char* name, EntryStat& out);
 
 // A real folder named `name` inside `parent`, never a link.
 Fd OpenFolderAt(int parent, const char* name);

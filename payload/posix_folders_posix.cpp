@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/random.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -48,22 +49,40 @@ Fd& Fd::operator=(Fd&& other) noexcept {
     return *this;
 }
 
+bool StatAt(int folder, const char* name, EntryStat& out) {
+    struct statx x {};
+    const int flags = AT_SYMLINK_NOFOLLOW | (*name ? 0 : AT_EMPTY_PATH);
+    if (statx(folder, name, flags, STATX_BASIC_STATS | STATX_MNT_ID, &x) != 0) {
+        out.mount = 0;
+        return errno == ENOSYS && fstatat(folder, name, &out.st, flags) == 0;
+    }
+    out.st = {};
+    out.st.st_dev = makedev(x.stx_dev_major, x.stx_dev_minor);
+    out.st.st_ino = x.stx_ino;
+    out.st.st_mode = x.stx_mode;
+    out.st.st_nlink = x.stx_nlink;
+    out.st.st_uid = x.stx_uid;
+    out.st.st_size = static_cast<off_t>(x.stx_size);
+    out.mount = (x.stx_mask & STATX_MNT_ID) ? x.stx_mnt_id : 0;
+    return true;
+}
+
 Fd OpenFolderAt(int parent, const char* name) { return Fd(openat(parent, name, kFolderFlags)); }
 
 void ClearFolderAt(int folder) {
-    struct stat self;
-    if (fstat(folder, &self) != 0) return;
+    EntryStat self;
+    if (!StatAt(folder, "", self)) return;
     for (const std::string& name : NamesIn(folder)) {
-        struct stat st;
-        if (fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-        if (!S_ISDIR(st.st_mode)) {
+        EntryStat entry;
+        if (!StatAt(folder, name.c_str(), entry) || !entry.sameMount(self)) continue;  // what is mounted is not ours
+        if (!S_ISDIR(entry.st.st_mode)) {
             unlinkat(folder, name.c_str(), 0);
             continue;
         }
-        if (st.st_dev != self.st_dev) continue;  // a mount point: what is below is not ours
         Fd inner = OpenFolderAt(folder, name.c_str());
-        struct stat opened;
-        if (!inner.valid() || fstat(inner.get(), &opened) != 0 || opened.st_dev != self.st_dev) continue;
+        EntryStat opened;
+        if (!inner.valid() || !StatAt(inner.get(), "", opened) || !opened.sameFile(entry) || !opened.sameMount(self))
+            continue;
         ClearFolderAt(inner.get());
         unlinkat(folder, name.c_str(), AT_REMOVEDIR);
     }

@@ -1,7 +1,7 @@
 // POSIX side of the target tree: every step is an *at() call relative to a
 // folder already held, nothing below the root is opened following a link
-// (O_NOFOLLOW; fstatat with AT_SYMLINK_NOFOLLOW), and every folder on the
-// way must lie on the root's device.
+// (O_NOFOLLOW; statx with AT_SYMLINK_NOFOLLOW), and every entry reached
+// must lie on the root's device and mount: a mount point is a link.
 #include "payload/target_tree.h"
 
 #include <fcntl.h>
@@ -17,8 +17,10 @@
 #include "payload/posix_folders.h"
 #include "system/posix_path.h"
 
+using posix_folders::EntryStat;
 using posix_folders::Fd;
 using posix_folders::OpenFolderAt;
+using posix_folders::StatAt;
 
 namespace {
 
@@ -45,11 +47,12 @@ Key KeyOf(const struct stat& st) {
 }
 
 // What an entry is, as a step below the root sees it: a folder or a file
-// on another device is a mount point, which counts as a link.
-EntryState StateOf(const struct stat& st, dev_t device) {
-    if (S_ISLNK(st.st_mode) || st.st_dev != device) return EntryState::Link;
-    if (S_ISDIR(st.st_mode)) return EntryState::Folder;
-    return S_ISREG(st.st_mode) ? EntryState::File : EntryState::Other;
+// on another mount is a mount point, which counts as a link.
+EntryState StateOf(const EntryStat& entry, const EntryStat& root) {
+    const mode_t mode = entry.st.st_mode;
+    if (S_ISLNK(mode) || !entry.sameMount(root)) return EntryState::Link;
+    if (S_ISDIR(mode)) return EntryState::Folder;
+    return S_ISREG(mode) ? EntryState::File : EntryState::Other;
 }
 
 // What lies beyond an entry on the way that is no folder: nothing below a
@@ -126,7 +129,7 @@ struct TargetTree::State {
     Text root;
     std::string nativeRoot;
     Fd rootFd;
-    struct stat rootStat {};
+    EntryStat rootStat;
     std::set<Key> walked;  // folders makeFolders went through
 
     // The folders from the root down to the one holding the last component.
@@ -155,12 +158,12 @@ struct TargetTree::State {
                 mkdirat(at, name, 0777);
                 next = OpenFolderAt(at, name);
             }
-            struct stat st;
-            if (!next.valid() || fstat(next.get(), &st) != 0 || st.st_dev != rootStat.st_dev) {
+            EntryStat opened;
+            if (!next.valid() || !StatAt(next.get(), "", opened) || !opened.sameMount(rootStat)) {
                 walk.blocked = next.valid() ? EntryState::Link : Blocking(stateAt(at, name));
                 return walk;
             }
-            if (create) walked.insert(KeyOf(st));
+            if (create) walked.insert(KeyOf(opened.st));
             at = next.get();
             walk.folders.push_back(std::move(next));
         }
@@ -170,10 +173,10 @@ struct TargetTree::State {
     }
 
     EntryState stateAt(int folder, const std::string& name, struct stat* out = nullptr) const {
-        struct stat st;
-        if (fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return EntryState::Missing;
-        if (out) *out = st;
-        return StateOf(st, rootStat.st_dev);
+        EntryStat entry;
+        if (!StatAt(folder, name.c_str(), entry)) return EntryState::Missing;
+        if (out) *out = entry.st;
+        return StateOf(entry, rootStat);
     }
 };
 
@@ -190,7 +193,7 @@ bool TargetTree::open(bool create) {
     if (s.nativeRoot.empty()) return false;
     Fd root = create ? MakeFolderPath(s.nativeRoot)
                      : Fd(::open(s.nativeRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!root.valid() || fstat(root.get(), &s.rootStat) != 0) return false;
+    if (!root.valid() || !StatAt(root.get(), "", s.rootStat)) return false;
     s.rootFd = std::move(root);
     return true;
 }
@@ -205,7 +208,7 @@ bool TargetTree::rootInPlace() const {
     struct stat st;
     const std::string& native = state_->nativeRoot;
     return state_->rootFd.valid() && !native.empty() && stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
-           SameFile(st, state_->rootStat);
+           SameFile(st, state_->rootStat.st);
 }
 
 bool TargetTree::makeFolders(const Text& folder) { return folder.empty() || state_->walk(folder, true, true).complete; }

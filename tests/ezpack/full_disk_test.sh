@@ -56,6 +56,7 @@ grep -q 'dst.big\.bin: could not be written (1 of 3 records unfinished)$' err.tx
 [ ! -e "$volume/dst/big.bin" ] || fail "a partly written big.bin was left behind"
 [ "$(cat "$volume/sentinel.txt")" = 'beside the target' ] || fail "the file beside the target changed"
 [ "$(ls -A "$volume" | tr '\n' ' ')" = "dst sentinel.txt " ] || fail "the volume holds more: $(ls -A "$volume")"
+[ "$(ls -A "$volume/dst" | tr '\n' ' ')" = "a.txt z.txt " ] || fail "the target holds more: $(ls -A "$volume/dst")"
 # Once more with the trace: the write that fails halfway says so in every
 # pass, and the file that did not fit is not left behind.
 "${ezpack[@]}" extract big.ez "$target" --trace >trace.txt 2>err.txt

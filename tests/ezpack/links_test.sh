@@ -88,6 +88,20 @@ fi
 "${ezpack[@]}" verify file-links.ez file-links >out.txt 2>err.txt && fail "verify took a link for the file"
 tr -d '\r' <out.txt | grep -q '^link: keep.txt' || fail "verify does not report the link: $(cat out.txt)"
 
+# A folder of another volume mounted below the target is a link too (root
+# only, in a mount namespace of its own).
+if [ "$wine" -eq 0 ] && unshare -m true 2>/dev/null; then
+  fresh_outside
+  mkdir -p mounted/sub
+  craft mounted.ez 'sub\new.txt' = new 'sub\keep.txt' = replaced
+  unshare -m bash -c 'mount --bind outside mounted/sub && "$@" extract mounted.ez mounted >out.txt 2>err.txt
+    echo $? >code.txt' bash "${ezpack[@]}"
+  [ "$(cat code.txt)" -eq 1 ] || fail "mount point: extract exited $(cat code.txt), expected 1: $(cat err.txt)"
+  check_outside "mount point"
+else
+  echo "mount point: skipped (needs root and a mount namespace)"
+fi
+
 chmod -R u+w outside hard 2>/dev/null
 [ "$failures" -eq 0 ] || exit 1
 echo "ezpack links: all checks passed"

@@ -3,10 +3,17 @@
 // write that fails halfway.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/syscall.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <thread>
 
 #include "payload/payload_archive.h"
 #include "scratch.h"
@@ -153,12 +160,100 @@ TEST(WriteFailure, AWriteFailingHalfwaySaysSoAndLeavesNoPartialFile) {
     getrlimit(RLIMIT_FSIZE, &saved);
     rlimit small = saved;
     small.rlim_cur = 100000;
+    dir.write("out\\old.bin", "old");
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    Outcome run = Extract(Envelope({Record("big.bin", data)}), dir / "out");
+    Outcome run = Extract(Envelope({Record("big.bin", data), Record("old.bin", data)}), dir / "out");
     setrlimit(RLIMIT_FSIZE, &saved);
     EXPECT_EQ(run.result, 0);
-    EXPECT_FALSE(pathExists(dir / "out\\big.bin"));
-    ASSERT_EQ(run.lines.size(), 5u);
+    EXPECT_EQ(listDirectory(dir / "out"), TextList{"old.bin"});
+    EXPECT_EQ(Contents(dir / "out\\old.bin"), "old");
+    ASSERT_EQ(run.lines.size(), 10u);
     for (const Text& line : run.lines)
         EXPECT_EQ(line, "文件MD5：" + Md5OfBytes(Bytes(data)) + "，文件有变化，需要写入，写入失败，尝试删除重写，写入失败！！！");
+}
+
+TEST(WhatIsThere, OnlyARegularFileOfTheRecordsSizeCanMatch) {
+    ScratchDir dir;
+    EnsureDirectoryPath(dir / "out");
+    ASSERT_EQ(mkfifo(ToPosixPath(dir / "out\\pipe.txt").c_str(), 0644), 0);
+    // Far larger than the record: judged changed by its size alone, never read.
+    const std::string sparse = ToPosixPath(dir / "out\\sparse.txt");
+    ASSERT_EQ(truncate(ToPosixPath(dir.write("out\\sparse.txt", "")).c_str(), 1 << 30), 0);
+    const auto bytesRead = [] {
+        std::ifstream io("/proc/self/io");
+        std::string key;
+        long long value = 0;
+        while (io >> key >> value)
+            if (key == "rchar:") return value;
+        return -1LL;
+    };
+    const long long before = bytesRead();
+    Outcome run = Extract(Envelope({Record("pipe.txt", ""), Record("sparse.txt", "7 bytes")}), dir / "out");
+    EXPECT_LT(bytesRead() - before, 1 << 20);
+    EXPECT_EQ(run.result, 1);
+    EXPECT_TRUE(fs::is_regular_file(FsPath(dir / "out\\pipe.txt")));
+    EXPECT_EQ(Contents(dir / "out\\sparse.txt"), "7 bytes");
+}
+
+namespace {
+
+// Many small records, so that a second process has time to act mid-run.
+ByteBuffer ManyFiles(int count) {
+    std::vector<ArchiveEntry> records;
+    for (int i = 0; i < count; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "f%05d.txt", i);
+        records.push_back(Record(name, name));
+    }
+    return Envelope(records);
+}
+
+}  // namespace
+
+TEST(Races, ATargetSwappedForALinkMidRunIsNeverWrittenThrough) {
+    ScratchDir dir;
+    Outside outside(dir);
+    dir.write("out\\f00000.txt", "old");
+    fs::create_directory_symlink("outside", FsPath(dir / "swap"));
+    const std::string target = ToPosixPath(dir / "out"), swap = ToPosixPath(dir / "swap");
+    std::atomic<bool> stop{false}, swapped{false};
+    // Once the run is under way, the target and the link change places.
+    std::thread other([&] {
+        while (!stop && !fs::exists(target + "/f00100.txt")) std::this_thread::yield();
+        swapped = syscall(SYS_renameat2, AT_FDCWD, target.c_str(), AT_FDCWD, swap.c_str(), RENAME_EXCHANGE) == 0;
+    });
+    Outcome run = Extract(ManyFiles(3000), dir / "out");
+    stop = true;
+    other.join();
+    ASSERT_TRUE(swapped);
+    std::printf("target swapped for a link after f00100.txt: result %d\n", run.result);
+    EXPECT_EQ(run.result, 0);
+    outside.expectUntouched();
+}
+
+TEST(Races, AHardLinkSlippedInAtARecordsNameNeverCarriesAWrite) {
+    ScratchDir dir;
+    Outside outside(dir);
+    EnsureDirectoryPath(dir / "out");
+    const std::string victim = ToPosixPath(outside.folder + "\\keep.txt"), folder = ToPosixPath(dir / "out");
+    const std::string spare = folder + "/.l", name = folder + "/f";
+    std::atomic<bool> stop{false};
+    std::atomic<long> tries{0};
+    // Links the file outside in at the record's name, then takes the name away again.
+    std::thread other([&] {
+        while (!stop) {
+            if (link(victim.c_str(), spare.c_str()) == 0 && rename(spare.c_str(), name.c_str()) == 0) ++tries;
+            unlink(name.c_str());
+        }
+    });
+    const ByteBuffer envelope = Envelope(std::vector<ArchiveEntry>(1500, Record("f", "new")));
+    std::string results;
+    for (int round = 0; round < 5; ++round) results += std::to_string(Extract(envelope, dir / "out").result);
+    stop = true;
+    other.join();
+    unlink(spare.c_str());
+    std::printf("hard link slipped in %ld times over 5 runs of 1500 records named f: results %s\n", tries.load(),
+                results.c_str());
+    EXPECT_GT(tries.load(), 0);
+    outside.expectUntouched();
 }

@@ -102,12 +102,42 @@ TEST(Extract, RewritesReadOnlyChangedFileWithRecordAttributes) {
 }
 
 TEST(Extract, ReplacesAFolderStandingWhereAFileGoes) {
+    // A folder is no file, not even an empty one's match.
+    for (const std::string contents : {"file", ""}) {
+        ScratchDir dir;
+        dir.write("out\\clash.txt\\inside.txt", "in the way");
+        Text target = dir / "out";
+        Outcome run = Extract(Envelope({Record("clash.txt", contents)}), target);
+        EXPECT_EQ(run.result, 1);
+        EXPECT_EQ(entryKind(dir / "out\\clash.txt"), kEntryFile);
+        EXPECT_EQ(Contents(dir / "out\\clash.txt"), contents);
+    }
+}
+
+TEST(Extract, ARecordIsAFileWhateverItsName) {
+    // Below a folder with a dot, names without one are still files.
     ScratchDir dir;
-    dir.write("out\\clash.txt\\inside.txt", "in the way");
-    Text target = dir / "out";
-    Outcome run = Extract(Envelope({Record("clash.txt", "file")}), target);
+    Text target = dir / "t\\app-1.0";
+    Outcome run = Extract(Envelope({Record("LICENSE", ""), Record("bin\\tool", "tool")}), target);
     EXPECT_EQ(run.result, 1);
-    EXPECT_EQ(Contents(dir / "out\\clash.txt"), "file");
+    EXPECT_EQ(entryKind(target + "LICENSE"), kEntryFile);
+    EXPECT_EQ(Contents(target + "bin\\tool"), "tool");
+    ASSERT_EQ(run.lines.size(), 2u);
+    EXPECT_FALSE(Contains(run.lines[1], "写入失败")) << run.lines[1];
+}
+
+TEST(Extract, AFileThatDoesNotVerifyLeavesWhatWasThere) {
+    ScratchDir dir;
+    Text target = dir / "out";
+    dir.write("out\\old.txt", "old");
+    ArchiveEntry changed = Record("old.txt", "new");
+    ArchiveEntry fresh = Record("fresh.bin", std::string(100000, 'f'));
+    changed.md5 = fresh.md5 = Md5OfBytes(Bytes("neither"));
+    Outcome run = Extract(Envelope({changed, fresh}), target);
+    EXPECT_EQ(run.result, 0);
+    EXPECT_EQ(Contents(target + "old.txt"), "old");
+    // Nothing of the unverified bytes stays, under any name.
+    EXPECT_EQ(listDirectory(target), TextList{"old.txt"});
 }
 
 TEST(Extract, InvalidPathsCountAsFinishedAndWriteNothing) {

@@ -24,6 +24,12 @@ TEST(DirectoryPart, CutsTheLastComponentByCharacters) {
     EXPECT_EQ(directoryPart("C:\\" + kWideBackslash + "\\b.txt"), "C:\\" + kWideBackslash);
     EXPECT_EQ(directoryPart("name.txt"), "");
 
+    // A file's folder: the last component is the name, dot or not.
+    EXPECT_EQ(fileFolderPart("C:\\a.d\\b"), "C:\\a.d");
+    EXPECT_EQ(fileFolderPart("app-1.0/bin\\tool"), "app-1.0\\bin");
+    EXPECT_EQ(fileFolderPart("C:\\" + kWideBackslash + "\\LICENSE"), "C:\\" + kWideBackslash);
+    EXPECT_EQ(fileFolderPart("LICENSE"), "");
+
     EXPECT_EQ(fileNamePart("C:\\a\\b.txt"), "b.txt");
     EXPECT_EQ(fileNamePart("C:\\a\\"), "a\\");
     EXPECT_EQ(fileNamePart("b.txt"), "");
