@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
-"""usage: craft_archive.py OUT [PATH MD5 DATA]...
+"""usage: craft_archive.py [--count N] [--cut N] [--trail N] OUT [PATH MD5 DATA]...
 
 Writes an envelope holding exactly these records, in this order, with raw
 bytes the packer would never write. MD5 "=" stands for the data's real
 digest; DATA "@FILE" is read from FILE, anything else is the data itself.
+--count writes another record count, --cut leaves out the last N bytes of
+the archive, --trail adds N zero bytes after the last record.
 """
 import hashlib
 import os
@@ -23,6 +25,10 @@ def record(path, md5, data):
 
 def main():
     args = [os.fsencode(a) for a in sys.argv[1:]]
+    options = {b"--count": None, b"--cut": 0, b"--trail": 0}
+    while len(args) > 1 and args[0] in options:
+        options[args[0]] = int(args[1])
+        args = args[2:]
     if len(args) < 4 or (len(args) - 1) % 3:
         sys.exit(__doc__)
     out, fields = args[0], args[1:]
@@ -33,7 +39,9 @@ def main():
             with open(data[1:], "rb") as f:
                 data = f.read()
         records.append(record(path, md5, data))
-    inflated = struct.pack("<i", len(records)) + b"".join(records)
+    count = len(records) if options[b"--count"] is None else options[b"--count"]
+    inflated = struct.pack("<i", count) + b"".join(records) + bytes(options[b"--trail"])
+    inflated = inflated[:len(inflated) - options[b"--cut"]]
     with open(out, "wb") as f:
         f.write(struct.pack("<2I", 0x033E0F0D, len(inflated)) + zlib.compress(inflated))
 

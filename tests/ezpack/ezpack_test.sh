@@ -95,6 +95,31 @@ run 3 pack nogbk z
 expect_error smile 'GBK'
 [ ! -e z.ez ] || fail "pack with a non-GBK name wrote z.ez"
 
+# An archive that is not whole writes nothing: extract says what list says.
+head -c 5000 /dev/urandom >five.bin
+for framing in "--count 99999" "--cut 3000" "--trail 1"; do
+  python3 "$here/craft_archive.py" $framing framing.ez a.txt = alpha five.bin = @five.bin || fail "cannot craft ($framing)"
+  run 3 list framing.ez
+  mv err.txt list-err.txt
+  run 3 extract framing.ez framing-dst
+  cmp -s err.txt list-err.txt || fail "extract ($framing) says otherwise than list: $(cat err.txt) / $(cat list-err.txt)"
+  [ ! -e framing-dst ] || fail "extract ($framing) wrote: $(ls -A framing-dst)"
+done
+
+# A record is a file, dot or not; a folder at a record's path never matches;
+# a record that would undo an earlier one fails; exit 0 means verify agrees.
+mkdir -p plain && : >plain/LICENSE && printf 'tool' >plain/tool
+run 0 pack plain plain
+run 0 extract plain.ez 'rel/app-1.0'
+[ -f rel/app-1.0/LICENSE ] && [ -f rel/app-1.0/tool ] || fail "names without a dot did not become files"
+run 0 verify plain.ez 'rel/app-1.0'
+rm rel/app-1.0/LICENSE && mkdir rel/app-1.0/LICENSE
+run 1 verify plain.ez 'rel/app-1.0'
+grep -q '^differs: LICENSE$' out.txt || fail "verify took a folder for an empty file: $(cat out.txt)"
+python3 "$here/craft_archive.py" undo.ez 'a\b.txt' = b a = a || fail "cannot write undo.ez"
+run 1 extract undo.ez undo-dst
+[ "$(cat 'undo-dst/a/b.txt')" = b ] || fail "a later record undid an earlier one"
+
 # Archive texts reach the terminal escaped: one line per record, no raw
 # control byte, bytes that form no character shown as \xNN. plain.txt never
 # verifies, so the extraction fails and names it.

@@ -5,8 +5,10 @@
 // between records and to a file outside, and links to a file and a folder
 // outside. Two identical sandboxes get the same layout; one extraction runs
 // with the check's findings (as ezpack), the other without (as the
-// installer). Both must give the same result and leave the same tree, and
-// neither may change anything outside its target. An archive of plain
+// installer). Both must give the same result and leave the same tree,
+// neither may change anything outside its target, and the tree must be
+// what the result promises: 1, every record on disk as recorded; 0, no
+// file at a record's path partial or unverified. An archive of plain
 // records into an empty target must extract whole.
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,6 +18,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -166,24 +169,17 @@ void CheckSame(const Tree& with, const Tree& without) {
         if (!with.count(path)) FuzzFailure("only the extraction without the check left", path.c_str());
 }
 
+Text DigestOf(const Field& record) { return LowerAscii(TextFromBytes(record.md5.data(), record.md5.size())); }
+
 // Plain records into an empty target: every path safe, every digest right,
 // no path the same as or a folder of another, names the file system takes.
-// A record without a dot in its name after a dotted folder gets a folder
-// made at its path first (as the extraction always has), which an empty
-// file then matches: those are left out.
 bool Plain(const std::vector<Field>& records) {
     std::vector<std::vector<std::string>> all;
     for (const Field& record : records) {
         const std::vector<std::string> parts = Components(record);
-        if (parts.empty() || LowerAscii(TextFromBytes(record.md5.data(), record.md5.size())) !=
-                                 Md5OfBytes(record.data.data(), record.data.size()))
-            return false;
-        bool dotted = false;
-        for (std::size_t i = 0; i < parts.size(); ++i) {
-            if (parts[i].size() > 255) return false;
-            if (i + 1 < parts.size()) dotted = dotted || parts[i].find('.') != std::string::npos;
-        }
-        if (record.data.empty() && dotted && parts.back().find('.') == std::string::npos) return false;
+        if (parts.empty() || DigestOf(record) != Md5OfBytes(record.data.data(), record.data.size())) return false;
+        for (const std::string& part : parts)
+            if (part.size() > 255) return false;
         for (const auto& earlier : all) {
             const std::size_t common = std::min(earlier.size(), parts.size());
             if (std::equal(parts.begin(), parts.begin() + static_cast<std::ptrdiff_t>(common), earlier.begin()))
@@ -192,6 +188,37 @@ bool Plain(const std::vector<Field>& records) {
         all.push_back(parts);
     }
     return true;
+}
+
+// What the result promises of the target. 1: every record is on disk
+// with its digest, as a regular file. 0: a file at a record's path is the
+// one that was there before or a record's verified bytes, never partial.
+// Either way no other file in the target is new or changed.
+void CheckPromise(const std::vector<Field>& records, int result, const Tree& before, const Tree& after) {
+    std::map<std::string, std::vector<Text>> digests;  // by record path
+    for (const Field& record : records) {
+        const std::vector<std::string> parts = Components(record);
+        if (!parts.empty()) digests["target/" + Join(parts, parts.size())].push_back(DigestOf(record));
+    }
+    auto sameAsBefore = [&](const std::string& path, const Node& node) {
+        auto was = before.find(path);
+        return was != before.end() && was->second.kind == 'f' && was->second.contents == node.contents;
+    };
+    for (const auto& [path, wanted] : digests) {
+        auto now = after.find(path);
+        const bool file = now != after.end() && now->second.kind == 'f';
+        const Text digest = file ? Md5OfBytes(now->second.contents.data(), now->second.contents.size()) : Text();
+        if (result == 1) {
+            for (const Text& one : wanted)
+                FuzzRequire(file && one == digest, "the extraction returned 1 but a record is not on disk as recorded");
+        } else if (file) {
+            FuzzRequire(sameAsBefore(path, now->second) || std::count(wanted.begin(), wanted.end(), digest) > 0,
+                        "a failed extraction left a file that is neither the old one nor a record's verified bytes");
+        }
+    }
+    for (const auto& [path, node] : after)
+        if (Below(path, "target") && node.kind == 'f' && !digests.count(path))
+            FuzzRequire(sameAsBefore(path, node), "a file no record names is new or changed in the target");
 }
 
 }  // namespace
@@ -229,6 +256,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FuzzRequire(before[0] == before[1], "the two sandboxes were laid out differently");
     FuzzRequire(result[0] == result[1], "the extractions with and without the check gave different results");
     CheckSame(after[0], after[1]);
+    if (parsed) CheckPromise(records, result[0], before[0], after[0]);
 
     if (parsed && used == size && Plain(records)) {
         FuzzRequire(result[0] == 1, "plain records into an empty target did not all extract");
