@@ -4,8 +4,8 @@
 // other ones, folders, files in a folder's way, read-only files, hard links
 // between records and to a file outside, and links to a file and a folder
 // outside. Two identical sandboxes get the same layout; one extraction runs
-// with the check's findings (as ezpack), the other without (as the
-// installer). Both must give the same result and leave the same tree,
+// with the check's findings (as ezpack), the other after the archive was
+// judged on its own (as the installer). Both must give the same result and leave the same tree,
 // neither may change anything outside its target, and the tree must be
 // what the result promises: 1, every record on disk as recorded; 0, no
 // file at a record's path partial or unverified. An archive of plain
@@ -25,6 +25,7 @@
 #include "archive_mutator.h"
 #include "fuzz_check.h"
 #include "fuzz_sandbox.h"
+#include "payload/archive_check.h"
 #include "payload/archive_path.h"
 #include "payload/envelope.h"
 #include "payload/md5.h"
@@ -245,10 +246,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Text target;
         for (char c : at + "/target") target += c == '/' ? '\\' : c;
         PayloadArchive archive;
+        // The installer judges its payload before the extraction, which
+        // then neither checks it again nor digests ahead.
+        bool judged = false;
+        if (v == 1) {
+            SpanInput input(ByteSpan{envelope.data(), envelope.size()});
+            std::string reason;
+            judged = CheckArchive(input, reason);
+        }
         ArmWriteFence(sandboxes.root());
-        // With the check's findings when the stream is not known to be good.
         result[v] = archive.extractArchive(ByteSpan{envelope.data(), envelope.size()}, target, Text(), nullptr, nullptr,
-                                           false, TraceSink(), v == 1);
+                                           false, TraceSink(), judged);
         DisarmWriteFence();
         after[v] = Snapshot(at);
         CheckOutside(before[v], after[v]);
