@@ -11,7 +11,12 @@
 #include <string>
 
 #include "app/window_layout.h"
+#include "payload/archive_format.h"
+#include "payload/byte_io.h"
+#include "payload/embedded_payload.h"
+#include "payload/envelope.h"
 #include "payload/file_ops.h"
+#include "payload/md5.h"
 #include "process/directory.h"
 #include "system/folders.h"
 #include "tests/e2e/wizard_session.h"
@@ -28,6 +33,42 @@ TextList SortedEntries(const Text& folder) {
     TextList names = listDirectory(folder);
     std::sort(names.begin(), names.end());
     return names;
+}
+
+// A copy of the installer that carries `archive` as its payload instead.
+std::string InstallerCarrying(const char* name, const ByteBuffer& archive) {
+    const ByteBuffer envelope = packEnvelope(archive);
+    ByteBuffer container(8);
+    WriteLe32(container.data(), 1);
+    WriteLe32(container.data() + 4, static_cast<std::uint32_t>(envelope.size()));
+    container.insert(container.end(), envelope.begin(), envelope.end());
+    if (!CopyFileA(INSTALLER_EXE, name, FALSE)) return std::string();
+    // The payload keeps its resource name and language, so the copy finds it where the installer looks.
+    WORD language = 0;
+    if (HMODULE image = LoadLibraryExA(name, nullptr, LOAD_LIBRARY_AS_DATAFILE)) {
+        EnumResourceLanguagesA(image, RT_RCDATA, VANTEL_PAYLOAD_RESOURCE,
+                               [](HMODULE, LPCSTR, LPCSTR, WORD found, LONG_PTR into) {
+                                   *reinterpret_cast<WORD*>(into) = found;
+                                   return FALSE;
+                               },
+                               reinterpret_cast<LONG_PTR>(&language));
+        FreeLibrary(image);
+    }
+    HANDLE update = BeginUpdateResourceA(name, FALSE);
+    if (!update ||
+        !UpdateResourceA(update, RT_RCDATA, VANTEL_PAYLOAD_RESOURCE, language, container.data(),
+                         static_cast<DWORD>(container.size())) ||
+        !EndUpdateResourceA(update, FALSE))
+        return std::string();
+    return name;
+}
+
+// The payload's records as the build packed them.
+std::vector<ArchiveEntry> PayloadRecords() {
+    std::vector<ArchiveEntry> records;
+    for (const PayloadFile& file : PayloadFiles())
+        records.push_back({file.path, file.md5, static_cast<std::int32_t>(file.data.size()), file.data, file.attributes});
+    return records;
 }
 
 // The finish page of an install whose extraction did not finish, saved as `screenshot`.
@@ -192,4 +233,48 @@ TEST(FullDisk, AnInstallOntoADriveThatFillsUpEndsOnTheFailurePage) {
     ByteBuffer kept = readWholeFile(sentinel);
     EXPECT_EQ(std::string(kept.begin(), kept.end()), besides);
     EXPECT_EQ(SortedEntries(TempDirectory() + "\\"), tempBefore);
+}
+
+TEST(Install, APayloadThatIsNotWholeEndsOnTheFailurePageAndLeavesTheTargetUntouched) {
+    const Text chosen = kScratchRoot + "\\cut\\VantelPA";
+    CleanState clean({kScratchRoot + "\\cut"});
+    ASSERT_TRUE(clean.Made());
+    ByteBuffer archive = WriteArchive(PayloadRecords());
+    archive.resize(archive.size() - 1000);  // the last record is cut short
+    const std::string image = InstallerCarrying("VantelPA-Setup-cut.exe", archive);
+    ASSERT_FALSE(image.empty());
+
+    WizardSession wizard;
+    ASSERT_TRUE(wizard.Open(image));
+    EXPECT_TRUE(wizard.InstallTo(chosen));
+    ExpectFailurePage(wizard, "cut-payload-page3.png");
+    EXPECT_TRUE(wizard.Close());
+    EXPECT_FALSE(pathExists(VersionFolder(chosen)));
+    DeleteFileA(image.c_str());
+}
+
+TEST(Install, ARecordThatDoesNotVerifyEndsOnTheFailurePageAndLeavesNoFile) {
+    const Text chosen = kScratchRoot + "\\unverified\\VantelPA";
+    const Text productDir = VersionFolder(chosen);
+    CleanState clean({kScratchRoot + "\\unverified"});
+    ASSERT_TRUE(clean.Made());
+    std::vector<ArchiveEntry> records = PayloadRecords();
+    auto notes = std::find_if(records.begin(), records.end(), [](const ArchiveEntry& r) { return r.path == kNotesFile; });
+    ASSERT_NE(notes, records.end());
+    notes->md5 = Md5OfBytes(nullptr, 0) == notes->md5 ? Text(32, '0') : Md5OfBytes(nullptr, 0);
+    const std::string image = InstallerCarrying("VantelPA-Setup-unverified.exe", WriteArchive(records));
+    ASSERT_FALSE(image.empty());
+
+    WizardSession wizard;
+    ASSERT_TRUE(wizard.Open(image));
+    EXPECT_TRUE(wizard.InstallTo(chosen));
+    ExpectFailurePage(wizard, "unverified-page3.png");
+    EXPECT_TRUE(wizard.Close());
+    EXPECT_FALSE(pathExists(productDir + "\\" + kNotesFile));
+    for (const ArchiveEntry& record : records)
+        if (record.path != kNotesFile) EXPECT_EQ(md5OfFile(productDir + "\\" + record.path), record.md5) << record.path;
+    TextList files;  // nothing else, under any name
+    collectFiles(productDir, files);
+    EXPECT_EQ(files.size(), records.size() - 1);
+    DeleteFileA(image.c_str());
 }

@@ -119,8 +119,8 @@ void ExpectRegisteredAndLinked(const Text& chosenDir, const Text& productDir) {
     EXPECT_EQ(link.showCommand, SW_SHOWNORMAL);
 }
 
-bool WizardSession::Open() {
-    if (!process_.Start(INSTALLER_EXE)) return false;
+bool WizardSession::Open(const std::string& exe) {
+    if (!process_.Start(exe)) return false;
     if (!WaitFor([&] { return (window_ = FindTopWindow(process_.Id(), kWizardCaption)) != nullptr; },
                  kWindowTimeoutMs))
         return false;

@@ -82,8 +82,9 @@ void ExpectRegisteredAndLinked(const Text& chosenDir, const Text& productDir);
 // A running installer and its window.
 class WizardSession {
 public:
-    // Starts the installer and waits for its window; false when it does not come.
-    bool Open();
+    // Starts the installer (or another image of it) and waits for its
+    // window; false when it does not come.
+    bool Open(const std::string& exe = INSTALLER_EXE);
     HWND Window() const { return window_; }
     HWND Control(int id) const;
     InstallerProcess& Process() { return process_; }
