@@ -133,8 +133,8 @@ TEST(FinishLaunch, GoesToTheDesktopShellWhenThereIsOne) {
     EXPECT_TRUE(shell.calls.empty());
 }
 
-// Where no desktop shell takes it (as under Wine), the same start goes to
-// the system shell as it always did.
+// Where no desktop shell takes it (none shows the desktop, or it refuses),
+// the same start goes to the system shell as it always did.
 TEST(FinishLaunch, GoesStraightToTheSystemWithoutADesktopShell) {
     CapturingShell shell(true, false);
     EXPECT_EQ(LaunchQuietly(kNotes, shell), CapturingShell::kProcess);
