@@ -50,8 +50,8 @@ HANDLE ShellLaunch(const Text& file, const Text& parameters, std::optional<int> 
 
 // Starts file through the desktop's shell ("Open", no show command means
 // SW_SHOWNORMAL), so an elevated caller does not pass its token on. Where
-// no desktop shell takes it, ShellLaunch starts it as ever, unelevated and
-// without waiting, and only then is the record filled and a process
-// handle returned.
+// no desktop shell takes it, ShellLaunch starts it as ever ("Open", no
+// owner, no wait), with the caller's token; only then is the record
+// filled and a process handle returned.
 HANDLE LaunchAsDesktopUser(const Text& file, const Text& parameters, std::optional<int> showCommand,
                            const Text& directory, LaunchRecord& record, Shell& shell = SystemShell());
