@@ -53,6 +53,8 @@ bool StartOnDesktop(const DesktopStart& start) {
     Bstr file(start.file);
     Variant parameters(start.parameters), directory(start.directory), verb(start.verb), show(start.show);
     if (!file.get() || parameters.empty() || directory.empty() || verb.empty()) return false;
-    return SUCCEEDED(shell->ShellExecute(file.get(), parameters.value(), directory.value(), verb.value(),
-                                         show.value()));
+    // Once a desktop shell has it, what it makes of the start is its own:
+    // a refusal is never retried with this process's token.
+    shell->ShellExecute(file.get(), parameters.value(), directory.value(), verb.value(), show.value());
+    return true;
 }

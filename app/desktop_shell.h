@@ -4,6 +4,6 @@
 // token even when the caller runs elevated.
 #include "app/shell_launch.h"
 
-// False when no desktop shell answered or it refused the start; the
-// calling thread's COM apartment is joined for the call and left after it.
+// False when no desktop shell answered (nothing was started); the calling
+// thread's COM apartment is joined for the call and left after it.
 bool StartOnDesktop(const DesktopStart& start);
