@@ -54,16 +54,16 @@ Text DefaultInstallDir() { return SpecialFolderPath(kCsidlProgramFiles) + "\\Van
 constexpr LPTHREAD_START_ROUTINE UnlockAgreeButtonThread = GuardedRoutine<UnlockAgreeButton>;
 constexpr LPTHREAD_START_ROUTINE InstallSequenceThread = GuardedRoutine<InstallSequence>;
 
-HANDLE LaunchQuietly(const Text& file) {
-    LaunchRecord record;
-    return ShellLaunch(file, Text(), std::nullopt, false, Text(), false, nullptr, record);
-}
-
 }  // namespace
 
 Text ProductDirFor(const Text& chosenDir, const Text& version) {
     if (!chosenDir.empty() && chosenDir.back() == '\\') return chosenDir;
     return chosenDir + "\\vantelpa-" + version;
+}
+
+HANDLE LaunchQuietly(const Text& file, Shell& shell) {
+    LaunchRecord record;
+    return LaunchAsDesktopUser(file, Text(), std::nullopt, Text(), record, shell);
 }
 
 long long FinalWaitMs(long long elapsedMs) { return std::max(kMinimumInstallMs - elapsedMs, kMinimumFinalWaitMs); }
@@ -149,10 +149,10 @@ void OnFinishClicked() {
     const bool showNotes = window.IsChecked(ctl::选择框显示升级说明);
     window.Show(false);
     const Text productDir = ProductDirFor(window.EditContent(ctl::编辑框安装路径), ProgramVersion);
-    if (runProduct) LaunchQuietly(productDir + "\\" + kProductExe);
+    if (runProduct) LaunchQuietly(productDir + "\\" + kProductExe, SystemShell());
     if (showNotes) {
         Delay(kNotesDelayMs);
-        LaunchQuietly(productDir + "\\" + kNotesFile);
+        LaunchQuietly(productDir + "\\" + kNotesFile, SystemShell());
     }
     ExitSelf(EndProgram);
 }

@@ -1,6 +1,10 @@
 #pragma once
 // The handlers behind the wizard window's events and the install worker.
+#include <windows.h>
+
 #include "system/text.h"
+
+class Shell;
 
 // Created event: proposes the remembered or default directory, stops
 // running copies of the product and starts the agree-button unlock.
@@ -21,6 +25,11 @@ Text ProductDirFor(const Text& chosenDir, const Text& version);
 // empty or not on a drive, "\VantelPA" appended unless the product word
 // is already there in any letter case.
 Text ChosenFolderToInstallDir(const Text& chosen, const Text& defaultDir);
+
+// The finish page's start of an installed file: no parameters, no working
+// folder, shown normally, as the desktop's user (see LaunchAsDesktopUser).
+// The process handle only when it was started directly, not closed here.
+HANDLE LaunchQuietly(const Text& file, Shell& shell);
 
 // The wait before the finish page, given how long the install took: up
 // to the minimum install time, and never less than the final wait.

@@ -1,5 +1,6 @@
 #include "app/shell_launch.h"
 
+#include "app/desktop_shell.h"
 #include "system/wide_text.h"
 
 namespace {
@@ -10,7 +11,11 @@ constexpr ULONG kLaunchMask = 0x44C;
 class WindowsShell : public Shell {
 public:
     bool Execute(SHELLEXECUTEINFOW& record) override { return ShellExecuteExW(&record) != FALSE; }
+    bool ExecuteOnDesktop(const DesktopStart& start) override { return StartOnDesktop(start); }
 };
+
+// A text as the system reads it: up to its first NUL.
+Text UpToNul(const Text& text) { return TextFromBytes(text.data(), text.size()); }
 
 }  // namespace
 
@@ -22,9 +27,9 @@ Shell& SystemShell() {
 HANDLE ShellLaunch(const Text& file, const Text& parameters, std::optional<int> showCommand, bool elevate,
                    const Text& directory, bool wait, HWND owner, LaunchRecord& record, Shell& shell) {
     record.verb = elevate ? L"runas" : L"Open";
-    const bool named = WideFromText(TextFromBytes(file.data(), file.size()), record.file);
-    record.parameters = Wide(TextFromBytes(parameters.data(), parameters.size()));
-    record.directory = Wide(TextFromBytes(directory.data(), directory.size()));
+    const bool named = WideFromText(UpToNul(file), record.file);
+    record.parameters = Wide(UpToNul(parameters));
+    record.directory = Wide(UpToNul(directory));
     SHELLEXECUTEINFOW& info = record.info;
     info = SHELLEXECUTEINFOW{};
     info.cbSize = sizeof(info);
@@ -47,4 +52,13 @@ HANDLE ShellLaunch(const Text& file, const Text& parameters, std::optional<int> 
     }
     if (wait && info.hProcess) MsgWaitForMultipleObjects(1, &info.hProcess, FALSE, INFINITE, 0xFF);
     return info.hProcess;
+}
+
+HANDLE LaunchAsDesktopUser(const Text& file, const Text& parameters, std::optional<int> showCommand,
+                           const Text& directory, LaunchRecord& record, Shell& shell) {
+    DesktopStart start{L"", Wide(UpToNul(parameters)), Wide(UpToNul(directory)), L"Open",
+                       showCommand.value_or(SW_SHOWNORMAL)};
+    if (!WideFromText(UpToNul(file), start.file)) return nullptr;  // as ShellLaunch: no file, no start
+    if (shell.ExecuteOnDesktop(start)) return nullptr;
+    return ShellLaunch(file, parameters, showCommand, false, directory, false, nullptr, record, shell);
 }

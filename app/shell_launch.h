@@ -20,11 +20,22 @@ struct LaunchRecord {
     std::wstring verb, file, parameters, directory;
 };
 
-// Where the record goes: the system shell, or a test's stand-in.
+// A start handed to the desktop's shell, in the texts its automation
+// object takes.
+struct DesktopStart {
+    std::wstring file, parameters, directory, verb;
+    int show;
+};
+
+// Where a start goes: the system shell, or a test's stand-in.
 class Shell {
 public:
     virtual ~Shell() = default;
     virtual bool Execute(SHELLEXECUTEINFOW& record) = 0;
+    // The shell that shows the desktop starts it, so it runs with the
+    // desktop user's own token, not this process's. False when no such
+    // shell took it.
+    virtual bool ExecuteOnDesktop(const DesktopStart& start) = 0;
 };
 Shell& SystemShell();
 
@@ -36,3 +47,11 @@ Shell& SystemShell();
 // define starts nothing.
 HANDLE ShellLaunch(const Text& file, const Text& parameters, std::optional<int> showCommand, bool elevate,
                    const Text& directory, bool wait, HWND owner, LaunchRecord& record, Shell& shell = SystemShell());
+
+// Starts file through the desktop's shell ("Open", no show command means
+// SW_SHOWNORMAL), so an elevated caller does not pass its token on. Where
+// no desktop shell takes it, ShellLaunch starts it as ever ("Open", no
+// owner, no wait), with the caller's token; only then is the record
+// filled and a process handle returned.
+HANDLE LaunchAsDesktopUser(const Text& file, const Text& parameters, std::optional<int> showCommand,
+                           const Text& directory, LaunchRecord& record, Shell& shell = SystemShell());

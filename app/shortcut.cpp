@@ -7,17 +7,10 @@
 #include <cstring>
 #include <string>
 
+#include "app/com_owner.h"
 #include "system/wide_text.h"
 
 namespace {
-
-template <typename T>
-struct ComPtr {
-    T* p = nullptr;
-    ~ComPtr() {
-        if (p) p->Release();
-    }
-};
 
 // A path as the file functions take it; false when code page 936 does not define it.
 bool WidePath(const Text& path, std::wstring& wide) { return WideFromText(TextFromBytes(path.data(), path.size()), wide); }
@@ -136,24 +129,23 @@ bool CreateShortcutFile(Text& linkPath, const Text& target, const Text& argument
 
     InitComForThread();
     ComPtr<IShellLinkW> link;
-    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                reinterpret_cast<void**>(&link.p))))
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.OutVoid())))
         return false;
-    ComPtr<IPersistFile> file;
-    if (FAILED(link.p->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file.p)))) return false;
-    if (!WidePath(target, wideTarget) || FAILED(link.p->SetPath(wideTarget.c_str()))) return false;
+    ComPtr<IPersistFile> file = link.As<IPersistFile>(IID_IPersistFile);
+    if (!file) return false;
+    if (!WidePath(target, wideTarget) || FAILED(link->SetPath(wideTarget.c_str()))) return false;
 
     // From here on a failed field does not stop the link from being saved.
-    link.p->SetWorkingDirectory(Wide(workingDirectory).c_str());
+    link->SetWorkingDirectory(Wide(workingDirectory).c_str());
     Text iconPath;
     int iconIndex = 0;
     SplitIconLocation(iconLocation.empty() ? target + ",0" : iconLocation, iconPath, iconIndex);
-    link.p->SetIconLocation(Wide(iconPath).c_str(), iconIndex);
-    link.p->SetShowCmd(windowStyle);
-    link.p->SetDescription(Wide(description).c_str());
-    link.p->SetArguments(Wide(arguments).c_str());
-    link.p->SetHotkey(HotKeyFromText(hotKey));
+    link->SetIconLocation(Wide(iconPath).c_str(), iconIndex);
+    link->SetShowCmd(windowStyle);
+    link->SetDescription(Wide(description).c_str());
+    link->SetArguments(Wide(arguments).c_str());
+    link->SetHotkey(HotKeyFromText(hotKey));
     // A link path the file functions cannot name is not saved anywhere else.
-    if (linkNamed) file.p->Save(wideLink.c_str(), TRUE);
+    if (linkNamed) file->Save(wideLink.c_str(), TRUE);
     return true;
 }

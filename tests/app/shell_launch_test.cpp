@@ -1,8 +1,10 @@
-// The record the shell is handed, and what the caller keeps of it.
+// The record the shell is handed, what the caller keeps of it, and where
+// the finish page's starts go.
 #include <gtest/gtest.h>
 
 #include <vector>
 
+#include "app/install_sequence.h"
 #include "app/shell_launch.h"
 #include "system/wide_text.h"
 
@@ -16,20 +18,28 @@ struct Seen {
 
 class CapturingShell : public Shell {
 public:
-    explicit CapturingShell(bool starts) : starts_(starts) {}
+    explicit CapturingShell(bool starts, bool desktopTakes = false) : starts_(starts), desktopTakes_(desktopTakes) {}
     bool Execute(SHELLEXECUTEINFOW& record) override {
         calls.push_back({record, Safe(record.lpVerb), Safe(record.lpFile), Safe(record.lpParameters),
                          Safe(record.lpDirectory)});
         if (starts_) record.hProcess = kProcess;
         return starts_;
     }
+    bool ExecuteOnDesktop(const DesktopStart& start) override {
+        desktopCalls.push_back(start);
+        return desktopTakes_;
+    }
     static inline const HANDLE kProcess = reinterpret_cast<HANDLE>(0x1234);
     std::vector<Seen> calls;
+    std::vector<DesktopStart> desktopCalls;
 
 private:
     static Text Safe(const wchar_t* text) { return text ? Narrow(text) : Text("<null>"); }
-    bool starts_;
+    bool starts_, desktopTakes_;
 };
+
+const Text kNotes = "D:\\VantelPA\\升级说明与必看.txt";
+const std::wstring kWideNotes = L"D:\\VantelPA\\\u5347\u7EA7\u8BF4\u660E\u4E0E\u5FC5\u770B.txt";
 
 struct Case {
     const char* name;
@@ -101,7 +111,41 @@ TEST(ShellLaunch, NamesReachTheShellInUtf16FromCodePage936) {
     EXPECT_EQ(std::wstring(record.info.lpFile), L"D:\\VantelPA\\\u5347\u7EA7\u8BF4\u660E\u4E0E\u5FC5\u770B.txt");
 
     // A lead byte with no second byte names no file: nothing is started.
-    CapturingShell refused(true);
+    CapturingShell refused(true, true);
     EXPECT_EQ(ShellLaunch("D:\\\x81", "", std::nullopt, false, "", false, nullptr, record, refused), nullptr);
+    EXPECT_EQ(LaunchQuietly("D:\\\x81", refused), nullptr);
     EXPECT_TRUE(refused.calls.empty());
+    EXPECT_TRUE(refused.desktopCalls.empty());
+}
+
+// The installer runs elevated: what the finish page starts is handed to the
+// desktop's shell, so it runs with the desktop user's token, never this one.
+TEST(FinishLaunch, GoesToTheDesktopShellWhenThereIsOne) {
+    CapturingShell shell(true, true);
+    EXPECT_EQ(LaunchQuietly(kNotes, shell), nullptr);
+    ASSERT_EQ(shell.desktopCalls.size(), 1u);
+    const DesktopStart& start = shell.desktopCalls[0];
+    EXPECT_EQ(start.file, kWideNotes);
+    EXPECT_EQ(start.parameters, L"");
+    EXPECT_EQ(start.directory, L"");
+    EXPECT_EQ(start.verb, L"Open");
+    EXPECT_EQ(start.show, SW_SHOWNORMAL);
+    EXPECT_TRUE(shell.calls.empty());
+}
+
+// Where no desktop shell takes it (none shows the desktop, or it refuses),
+// the same start goes to the system shell as it always did.
+TEST(FinishLaunch, GoesStraightToTheSystemWithoutADesktopShell) {
+    CapturingShell shell(true, false);
+    EXPECT_EQ(LaunchQuietly(kNotes, shell), CapturingShell::kProcess);
+    EXPECT_EQ(shell.desktopCalls.size(), 1u);
+    ASSERT_EQ(shell.calls.size(), 1u);
+    const Seen& seen = shell.calls[0];
+    EXPECT_EQ(seen.record.fMask, 0x44Cu);
+    EXPECT_EQ(seen.record.hwnd, nullptr);
+    EXPECT_EQ(seen.verb, "Open");
+    EXPECT_EQ(seen.file, kNotes);
+    EXPECT_EQ(seen.parameters, "");
+    EXPECT_EQ(seen.directory, "");
+    EXPECT_EQ(seen.record.nShow, SW_SHOWNORMAL);
 }

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <objbase.h>
 #include <shlobj.h>
+#include <tlhelp32.h>
 #include <winioctl.h>
 
 #include <algorithm>
@@ -527,6 +528,20 @@ std::uint64_t ProcessStartTime(DWORD processId) {
         start = (static_cast<std::uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
     CloseHandle(process);
     return start;
+}
+
+DWORD ParentProcessId(DWORD processId) {
+    struct SnapshotCloser {
+        void operator()(HANDLE snapshot) const { CloseHandle(snapshot); }
+    };
+    HANDLE raw = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (raw == INVALID_HANDLE_VALUE) return 0;
+    std::unique_ptr<void, SnapshotCloser> snapshot(raw);
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(raw, &entry); more; more = Process32NextW(raw, &entry))
+        if (entry.th32ProcessID == processId) return entry.th32ParentProcessID;
+    return 0;
 }
 
 std::int32_t FileAttributesOf(const Text& path) {

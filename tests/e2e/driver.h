@@ -109,6 +109,8 @@ void EndProcesses(const std::vector<DWORD>& ids);
 Text ProcessImagePath(DWORD processId);
 // The process's start time in 100 ns units, 0 when it cannot be read.
 std::uint64_t ProcessStartTime(DWORD processId);
+// The id of the process that started it, 0 when it is not listed.
+DWORD ParentProcessId(DWORD processId);
 
 // Files, named through code page 936 and the wide calls whatever the
 // system's code page: attribute word (-1 when missing), modification time

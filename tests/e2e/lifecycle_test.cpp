@@ -2,6 +2,8 @@
 // at start, closing the window mid-install, and what the finish click starts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "app/window_layout.h"
 #include "process/directory.h"
 #include "tests/e2e/wizard_session.h"
@@ -75,6 +77,17 @@ TEST(Finish, BothBoxesStartTheProductThenTheNotesAndTheInstallerExits) {
             10000;
         EXPECT_GE(gapMs, 900);
         EXPECT_LE(gapMs, 8000);
+    }
+    // Both are started by the desktop's shell, never by the elevated
+    // installer. Wine gives every process one token, so the parent is what
+    // shows of the desktop user's token here.
+    const std::vector<DWORD> shells = ProcessIdsNamed("explorer.exe");
+    for (const std::vector<DWORD>* started : {&product, &notes}) {
+        for (DWORD id : *started) {
+            const DWORD parent = ParentProcessId(id);
+            EXPECT_NE(std::find(shells.begin(), shells.end(), parent), shells.end())
+                << "started by " << parent << ", the installer was " << wizard.Process().Id();
+        }
     }
     EXPECT_EQ(product.size(), 1u);
     EXPECT_EQ(notes.size(), 1u);

@@ -120,6 +120,15 @@ python3 "$here/craft_archive.py" undo.ez 'a\b.txt' = b a = a || fail "cannot wri
 run 1 extract undo.ez undo-dst
 [ "$(cat 'undo-dst/a/b.txt')" = b ] || fail "a later record undid an earlier one"
 
+# Names on the command line arrive whole on a system whose code page lacks
+# them (under Wine: code page 1252); one GBK cannot hold is refused.
+mkdir -p 中文包/子目录
+printf 'x' >中文包/子目录/文件.txt
+VANTEL_WINE_LANG=en_US.UTF-8 run 0 pack 中文包 中文包.ez
+VANTEL_WINE_LANG=en_US.UTF-8 run 0 verify 中文包.ez 中文包
+run 3 list "smile-$(printf '\xf0\x9f\x98\x80').ez"
+expect_error smile 'GBK'
+
 # Archive texts reach the terminal escaped: one line per record, no raw
 # control byte, bytes that form no character shown as \xNN. plain.txt never
 # verifies, so the extraction fails and names it.

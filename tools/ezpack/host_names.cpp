@@ -6,7 +6,6 @@
 
 #ifdef _WIN32
 #include <io.h>
-#include <windows.h>
 
 #include "system/wide_text.h"
 #else
@@ -111,22 +110,6 @@ std::string Visible(const Text& text, char separator) {
 }
 
 }  // namespace
-
-bool ArgumentToPath(const std::string& argument, Text& path) {
-#ifdef _WIN32
-    char full[4096] = {};
-    DWORD n = GetFullPathNameA(argument.c_str(), sizeof(full), full, nullptr);
-    if (n == 0 || n >= sizeof(full)) return false;
-    path.assign(full, n);
-    return true;
-#else
-    std::error_code error;
-    fs::path absolute = fs::absolute(argument, error);
-    if (error) return false;
-    path = FromPosixPath(absolute.lexically_normal().string());
-    return !path.empty();
-#endif
-}
 
 std::string ForConsole(const Text& text) { return Visible(text, '\\'); }
 

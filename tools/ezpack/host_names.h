@@ -1,12 +1,9 @@
 #pragma once
-// Paths between the command line and the archive's ANSI (GBK) texts.
+// The archive's GBK texts on the console, and the host's names in the archive.
 #include <string>
 
 #include "system/text.h"
 
-// An absolute GBK path with "\" separators for a command-line argument;
-// false when the name cannot be held in GBK.
-bool ArgumentToPath(const std::string& argument, Text& path);
 // A GBK text for the console: UTF-8 on Linux, GBK on Windows. Control
 // bytes, and bytes that form no character there, are shown as \xNN; "\"
 // stays as it is.

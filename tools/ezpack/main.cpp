@@ -11,6 +11,7 @@
 
 #include "app/version.h"
 #include "archive_file.h"
+#include "command_line.h"
 #include "host_names.h"
 #include "payload/archive_writer.h"
 #include "payload/byte_io.h"
@@ -35,20 +36,21 @@ struct Command {
     const char* usage;
     const char* help;
     int arguments;
-    int (*run)(const std::vector<std::string>& args, bool trace);
+    int (*run)(const std::vector<Argument>& args, bool trace);
 };
 
 int Fail(int code, const std::string& subject, const std::string& reason) {
     std::fprintf(stderr, "ezpack: %s: %s\n", subject.c_str(), reason.c_str());
     return code;
 }
+int Fail(int code, const Argument& subject, const std::string& reason) { return Fail(code, subject.text, reason); }
 
 bool EndsWithEz(const Text& path) {
     return path.size() >= 3 && LowerAscii(path.substr(path.size() - 3)) == ".ez";
 }
 
 // The archive named by an argument, opened once for the whole command.
-std::unique_ptr<FileInput> Load(const std::string& argument, LoadedArchive& archive, int& code) {
+std::unique_ptr<FileInput> Load(const Argument& argument, LoadedArchive& archive, int& code) {
     Text path;
     std::string reason;
     if (!ArgumentToPath(argument, path)) {
@@ -76,7 +78,7 @@ bool PathBefore(const Text& a, const Text& b) {
                                         [&](char x, char y) { return key(x) < key(y); });
 }
 
-int RunPack(const std::vector<std::string>& args, bool) {
+int RunPack(const std::vector<Argument>& args, bool) {
     Text folder, out;
     if (!ArgumentToPath(args[0], folder)) return Fail(kExitBadInput, args[0], "name cannot be held in the GBK code page");
     if (!ArgumentToPath(args[1], out)) return Fail(kExitBadInput, args[1], "name cannot be held in the GBK code page");
@@ -114,7 +116,7 @@ int RunPack(const std::vector<std::string>& args, bool) {
     return kExitOk;
 }
 
-int RunList(const std::vector<std::string>& args, bool) {
+int RunList(const std::vector<Argument>& args, bool) {
     LoadedArchive archive;
     int code = kExitOk;
     if (!Load(args[0], archive, code)) return code;
@@ -178,7 +180,7 @@ std::int32_t RecordCountOf(PackedInput& input) {
     return cursor.readInt32();
 }
 
-int RunExtract(const std::vector<std::string>& args, bool trace) {
+int RunExtract(const std::vector<Argument>& args, bool trace) {
     Text path, target;
     if (!ArgumentToPath(args[0], path)) return Fail(kExitBadInput, args[0], "name cannot be held in the GBK code page");
     if (!ArgumentToPath(args[1], target)) return Fail(kExitBadInput, args[1], "name cannot be held in the GBK code page");
@@ -231,7 +233,7 @@ int RunExtract(const std::vector<std::string>& args, bool trace) {
                     " records unfinished)");
 }
 
-int RunVerify(const std::vector<std::string>& args, bool) {
+int RunVerify(const std::vector<Argument>& args, bool) {
     LoadedArchive archive;
     int code = kExitOk;
     if (!Load(args[0], archive, code)) return code;
@@ -264,7 +266,7 @@ int RunVerify(const std::vector<std::string>& args, bool) {
     return kExitOk;
 }
 
-int RunContainer(const std::vector<std::string>& args, bool) {
+int RunContainer(const std::vector<Argument>& args, bool) {
     LoadedArchive archive;
     int code = kExitOk;
     auto loaded = Load(args[0], archive, code);
@@ -324,7 +326,7 @@ void PrintUsage(std::FILE* to) {
     std::fprintf(to, "  ezpack COMMAND --help\n  ezpack --version\n%s", kExitCodes);
 }
 
-bool IsHelp(const std::string& arg) { return arg == "--help" || arg == "-h"; }
+bool IsHelp(const Argument& arg) { return arg.text == "--help" || arg.text == "-h"; }
 
 // For texts that may carry anything while memory may be short: printable
 // ASCII as it is, every other byte as \xNN, nothing allocated.
@@ -338,7 +340,7 @@ void PrintVisible(const char* text, std::FILE* to) {
     }
 }
 
-int Dispatch(const std::vector<std::string>& args) {
+int Dispatch(const std::vector<Argument>& args) {
     if (args.empty()) {
         PrintUsage(stderr);
         return kExitUsage;
@@ -347,21 +349,21 @@ int Dispatch(const std::vector<std::string>& args) {
         PrintUsage(stdout);
         return kExitOk;
     }
-    if (args[0] == "--version" && args.size() == 1) {
+    if (args[0].text == "--version" && args.size() == 1) {
         std::printf("ezpack %s\n", VANTEL_VERSION_TEXT);
         return kExitOk;
     }
     for (const Command& command : kCommands) {
-        if (args[0] != command.name) continue;
-        std::vector<std::string> rest(args.begin() + 1, args.end());
-        for (const std::string& arg : rest) {
+        if (args[0].text != command.name) continue;
+        std::vector<Argument> rest(args.begin() + 1, args.end());
+        for (const Argument& arg : rest) {
             if (IsHelp(arg)) {
                 std::printf("usage: %s\n%s\n%s", command.usage, command.help, kExitCodes);
                 return kExitOk;
             }
         }
         bool trace = false;
-        if (std::strcmp(command.name, "extract") == 0 && !rest.empty() && rest.back() == "--trace") {
+        if (std::strcmp(command.name, "extract") == 0 && !rest.empty() && rest.back().text == "--trace") {
             trace = true;
             rest.pop_back();
         }
@@ -371,7 +373,7 @@ int Dispatch(const std::vector<std::string>& args) {
         }
         return command.run(rest, trace);
     }
-    std::fprintf(stderr, "ezpack: %s: unknown command\n", args[0].c_str());
+    std::fprintf(stderr, "ezpack: %s: unknown command\n", args[0].text.c_str());
     PrintUsage(stderr);
     return kExitUsage;
 }
@@ -383,7 +385,7 @@ int Dispatch(const std::vector<std::string>& args) {
 // it is an unfinished command (1), not bad input.
 int main(int argc, char** argv) {
     try {
-        return Dispatch(std::vector<std::string>(argv + 1, argv + argc));
+        return Dispatch(CommandArguments(argc, argv));
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "ezpack: out of memory\n");
     } catch (const std::exception& error) {
