@@ -43,7 +43,10 @@ const char* const kNames[] = {
 static_assert(std::size(kNames) == kGdipDrawImageRectI + 1);
 
 const SystemFunctionTable<std::size(kNames)>& SystemGdiplus() {
-    static const SystemFunctionTable<std::size(kNames)> table(L"gdiplus.dll", kNames);
+    static const SystemFunctionTable<std::size(kNames)> table = [] {
+        HoldSystemLibrary(L"windowscodecs.dll");  // the codecs GDI+ loads when it first decodes
+        return SystemFunctionTable<std::size(kNames)>(L"gdiplus.dll", kNames);
+    }();
     return table;
 }
 

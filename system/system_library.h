@@ -19,6 +19,12 @@ HMODULE LoadSystemLibrary(const wchar_t* name);
 // The same by full system-folder path: the route where the search flags
 // are missing.
 HMODULE LoadSystemLibraryByPath(const wchar_t* name);
+// Loads the system folder's copy for the rest of the process; false when it
+// is not there. For DLLs that system DLLs load late by a search of their
+// own: Wine resolves their delay-loads by the default search, program's
+// folder first, whatever RestrictDllSearch said, but takes a DLL that is
+// already loaded by its name.
+bool HoldSystemLibrary(const wchar_t* name);
 
 // Resolves each of `count` names from the system DLL into `functions`.
 // All or nothing: when the DLL or any name is missing, every entry stays

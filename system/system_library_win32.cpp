@@ -62,6 +62,8 @@ HMODULE LoadSystemLibraryByPath(const wchar_t* name) {
     return LoadLibraryExW((folder + L"\\" + name).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
+bool HoldSystemLibrary(const wchar_t* name) { return LoadSystemLibrary(name) != nullptr; }
+
 bool ResolveSystemFunctions(const wchar_t* library, const char* const* names, FARPROC* functions,
                             std::size_t count) {
     std::fill_n(functions, count, nullptr);
