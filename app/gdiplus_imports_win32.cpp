@@ -62,7 +62,8 @@ const SystemFunctionTable<std::size(kNames)>& SystemGdiplus() {
 namespace Gdiplus {
 
 // Data the headers declare and the import library would have defined.
-extern "C" const GUID FrameDimensionTime = {0x6aedbd6d, 0x3fb5, 0x418a, {0x83, 0xa6, 0x7f, 0x45, 0x22, 0x9d, 0xc8, 0x72}};
+extern "C" const GUID FrameDimensionTime = {0x6aedbd6d, 0x3fb5, 0x418a,
+                                             {0x83, 0xa6, 0x7f, 0x45, 0x22, 0x9d, 0xc8, 0x72}};
 
 VANTEL_GDIPLUS_FORWARD(GdiplusStartup,
                        (ULONG_PTR * token, const GdiplusStartupInput* input, GdiplusStartupOutput* output),

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "app/window_layout.h"
@@ -152,7 +153,8 @@ void RunTheWholeFlow(DownloadFolder& folder) {
     ASSERT_TRUE(wizard.StartInstall(root + "\\VantelPA"));
     ASSERT_TRUE(wizard.WaitForPage(3, kInstallTimeoutMs));
     wizard.ExpectPage(3, "完成", "程序已安装完成");
-    ASSERT_TRUE(IsChecked(wizard.Control(ctl::选择框显示升级说明)) && IsChecked(wizard.Control(ctl::选择框运行程序)));
+    ASSERT_TRUE(IsChecked(wizard.Control(ctl::选择框显示升级说明)));
+    ASSERT_TRUE(IsChecked(wizard.Control(ctl::选择框运行程序)));
     PostClick(wizard.Control(ctl::按钮完成安装));
     ASSERT_TRUE(wizard.Process().WaitForExit(20000));
     std::vector<DWORD> product, notes;

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <type_traits>
 
 struct ModuleRelease {
     void operator()(HMODULE module) const { FreeLibrary(module); }
