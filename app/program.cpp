@@ -10,6 +10,7 @@
 #include "app/window_runtime.h"
 #include "process/process_control.h"
 #include "process/worker_threads.h"
+#include "system/system_library.h"
 
 Text ProgramVersion;
 Text ChosenInstallDir;
@@ -34,6 +35,9 @@ void EndProgram(unsigned exitCode) {
 }
 
 int ProgramMain() {
+    // The very first: the installer runs elevated from a download folder,
+    // and no DLL dropped there may be loaded by anything that follows.
+    RestrictDllSearch();
     // Before anything else, so a second start stops no running copy.
     if (!ClaimSingleInstance()) return 0;
     if (!InitWindowRuntime()) return 1;

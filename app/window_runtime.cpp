@@ -3,12 +3,14 @@
 #include <commctrl.h>
 
 #include "app/gdiplus_include.h"
+#include "system/system_library.h"
 
 namespace {
 ULONG_PTR gdiplusToken = 0;
 }
 
 bool InitWindowRuntime() {
+    HoldSystemLibrary(L"msimg32.dll");  // themed drawing loads it late
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_TAB_CLASSES | ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
     if (gdiplusToken) return true;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs a Windows program under Wine with the project's environment:
 # a private prefix, no debug noise, code page 936 and a display.
-# VANTEL_WINE_ARCH=x86_64 runs the twin (see wine-arch.sh).
+# VANTEL_WINE_ARCH=x86_64 runs the twin, wow64 the i686 images in a 64-bit
+# prefix (see wine-arch.sh).
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/wine-arch.sh"

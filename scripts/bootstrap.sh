@@ -2,8 +2,9 @@
 # Installs what a fresh Debian machine lacks to build and test the installer.
 # Packages already present are skipped, so a second run takes seconds.
 # Wine comes in the architectures the Windows suite will run (see
-# scripts/windows-arch.sh): wine32 where the host runs 32-bit code, wine64
-# for the x86_64 twin.
+# scripts/windows-arch.sh): wine32 where the host runs 32-bit code, with
+# wine64 for its run on 64-bit Windows (e2e_variant_wow64), and wine64 for
+# the x86_64 twin.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/windows-arch.sh"
@@ -19,7 +20,7 @@ packages=(
 )
 for arch in "${WINDOWS_ARCHES[@]}"; do
   case $arch in
-    i686) packages+=(wine32:i386) ;;
+    i686) packages+=(wine32:i386 wine64) ;;
     x86_64) packages+=(wine64 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64) ;;
   esac
 done

@@ -3,8 +3,9 @@
 # none) and one wineserver for the whole session, with a booted prefix.
 # wine_session_end stops both.
 #
-# wine_session_start ROOT [ARCH]: ARCH is i686 (the default, what ships) or
-# x86_64 (the twin, see cmake/wine-arch.sh). WINE_LOADER then runs programs.
+# wine_session_start ROOT [ARCH]: ARCH is i686 (the default, what ships),
+# x86_64 (the twin) or wow64 (the i686 images in a 64-bit prefix), see
+# cmake/wine-arch.sh. WINE_LOADER then runs programs.
 #
 # A run on other Windows settings sets, before wine_session_start:
 #   VANTEL_WINEPREFIX     its own prefix (default: the architecture's)

@@ -21,6 +21,9 @@ Text SpecialFolderPath(int folderId);
 #include <windows.h>
 // The chosen folder, or empty when cancelled or not a file-system item.
 Text BrowseForFolder(HWND owner, const Text& title, int rootFolderId = kCsidlDesktop);
+// A bare name ("shell32.dll") is the system folder's DLL, never the native
+// loader's; a full path is that file, through either loader. Anything else
+// (a relative path) is null.
 HMODULE LoadModule(const Text& name, bool useNativeLoader = false);
 // The shell library as SpecialFolderPath loaded it; null until then.
 HMODULE ShellLibraryHandle();

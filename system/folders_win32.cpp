@@ -5,6 +5,7 @@
 
 #include <atomic>
 
+#include "system/system_library.h"
 #include "system/wide_text.h"
 
 namespace {
@@ -31,20 +32,22 @@ struct ItemList {
     }
 };
 
-Text OwnDirectory() {
-    wchar_t path[MAX_PATH * 2] = {};
-    DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH * 2 - 1);
-    Text text = TextFromWideBuffer(path, n);
-    std::size_t slash = text.find_last_of('\\');
-    return slash == Text::npos ? Text() : text.substr(0, slash);
-}
-
+// The system's shell32 only: never a copy beside the installer, which may
+// sit in a download folder.
 bool EnsureShellLibrary() {
     if (g_shellLibrary.load()) return true;
     HMODULE module = LoadModule("shell32.dll");
-    if (!module) module = LoadModule(OwnDirectory() + "\\shell32.dll");
     g_shellLibrary.store(module);
     return module != nullptr;
+}
+
+// Judged on the wide name: a GBK character's second byte may be a backslash.
+bool IsBareName(const std::wstring& name) { return !name.empty() && name.find_first_of(L"\\/:") == std::wstring::npos; }
+
+// "C:\..." or "\\server\...": a path no search can reinterpret.
+bool IsFullPath(const std::wstring& name) {
+    const bool drive = name.size() > 2 && name[1] == L':' && name[2] == L'\\';
+    return drive || name.rfind(L"\\\\", 0) == 0;
 }
 
 using LdrLoadDllFn = NTSTATUS(NTAPI*)(PWSTR, PULONG, PUNICODE_STRING, PHANDLE);
@@ -70,9 +73,11 @@ HMODULE LoadWithNativeLoader(const Text& name) {
 }  // namespace
 
 HMODULE LoadModule(const Text& name, bool useNativeLoader) {
-    if (useNativeLoader) return LoadWithNativeLoader(name);
     std::wstring wide;
-    return WideFromText(TextFromBytes(name.data(), name.size()), wide) ? LoadLibraryW(wide.c_str()) : nullptr;
+    if (!WideFromText(TextFromBytes(name.data(), name.size()), wide)) return nullptr;
+    if (IsBareName(wide)) return useNativeLoader ? nullptr : LoadSystemLibrary(wide.c_str());
+    if (!IsFullPath(wide)) return nullptr;
+    return useNativeLoader ? LoadWithNativeLoader(name) : LoadLibraryW(wide.c_str());
 }
 
 HMODULE ShellLibraryHandle() { return g_shellLibrary.load(); }

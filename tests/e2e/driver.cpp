@@ -45,12 +45,13 @@ InstallerProcess::~InstallerProcess() {
     CloseHandle(info_.hProcess);
 }
 
-bool InstallerProcess::Start(const std::string& exe, const std::string& arguments) {
+bool InstallerProcess::Start(const std::string& exe, const std::string& arguments, const Text& directory) {
     std::wstring commandLine = Wide("\"" + exe + "\"" + (arguments.empty() ? "" : " " + arguments));
+    const std::wstring folder = Wide(directory);
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
-    return CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                          &info_) != 0;
+    return CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                          folder.empty() ? nullptr : folder.c_str(), &startup, &info_) != 0;
 }
 
 bool InstallerProcess::WaitForExit(DWORD timeoutMs) {

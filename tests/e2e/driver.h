@@ -20,7 +20,8 @@ public:
     // Ends the process if it still runs.
     ~InstallerProcess();
 
-    bool Start(const std::string& exe, const std::string& arguments = "");
+    // `directory`: the current folder it starts in (empty: this process's).
+    bool Start(const std::string& exe, const std::string& arguments = "", const Text& directory = "");
     // True when the process ended within the time.
     bool WaitForExit(DWORD timeoutMs);
     // STILL_ACTIVE while running.

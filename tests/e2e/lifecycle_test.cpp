@@ -12,25 +12,6 @@ namespace {
 
 const Text kDemoCaptionNoArguments = "VantelPA demo (no arguments)";
 
-// Windows opens .txt files with the text editor; this Wine prefix has no
-// association for the extension (and one under the user's classes was not
-// followed), so the scenario gives it one while it runs.
-class TextFileAssociation {
-public:
-    TextFileAssociation() {
-        HKEY key = nullptr;
-        existed_ = RegOpenKeyExA(HKEY_CLASSES_ROOT, ".txt", 0, KEY_READ, &key) == ERROR_SUCCESS;
-        if (key) RegCloseKey(key);
-        if (!existed_) RegSetValueA(HKEY_CLASSES_ROOT, ".txt", REG_SZ, "txtfile", 7);
-    }
-    ~TextFileAssociation() {
-        if (!existed_) RegDeleteKeyA(HKEY_CLASSES_ROOT, ".txt");
-    }
-
-private:
-    bool existed_ = false;
-};
-
 const PayloadFile* ProductProgram() {
     for (const PayloadFile& file : PayloadFiles())
         if (file.path == kProductExe) return &file;

@@ -117,20 +117,7 @@ TEST(FolderDialog, ChoosingAddsTheProductWordAndCancellingRestoresTheDefault) {
     ASSERT_TRUE(wizard.Open());
     ASSERT_TRUE(wizard.Agree());
     SetControlText(wizard.Control(ctl::编辑框安装路径), "C:\\elsewhere\\VantelPA");
-    HWND choose = wizard.Control(ctl::按钮选择安装目录);
-    auto openDialog = [&] {
-        PostClick(choose);
-        HWND dialog = nullptr;
-        WaitFor(
-            [&] {
-                dialog = FindTopWindowWhere(wizard.Process().Id(), [](HWND w) { return ClassName(w) == "#32770"; });
-                return dialog != nullptr;
-            },
-            10000);
-        return dialog;
-    };
-
-    HWND dialog = openDialog();
+    HWND dialog = wizard.OpenFolderDialog();
     ASSERT_NE(dialog, nullptr);
     EXPECT_NE(FindControlByText(dialog, "static", "选择要安装的位置"), nullptr);
     // The folder is chosen in the dialog's tree: Wine's dialog ignores a
@@ -145,7 +132,7 @@ TEST(FolderDialog, ChoosingAddsTheProductWordAndCancellingRestoresTheDefault) {
     EXPECT_TRUE(WaitFor([&] { return wizard.PathBox() == picked + "\\VantelPA"; }, 5000)) << wizard.PathBox();
     wizard.ExpectPage(1, "选择目录", "选择程序要安装的路径");
 
-    dialog = openDialog();
+    dialog = wizard.OpenFolderDialog();
     ASSERT_NE(dialog, nullptr);
     PostClick(GetDlgItem(dialog, IDCANCEL));
     ASSERT_TRUE(WaitFor([&] { return !IsWindow(dialog); }, 10000));

@@ -103,6 +103,13 @@ TEST(Variant, TextsScaleAndNamesHoldOnThisSystem) {
     WizardSession wizard;
     ASSERT_TRUE(wizard.Open());
     HWND window = wizard.Window();
+    // A first run proposes the system's program folder; for this 32-bit
+    // program on 64-bit Windows that is "Program Files (x86)".
+    EXPECT_EQ(wizard.PathBox(), DefaultInstallDir());
+    BOOL wow64 = FALSE;
+    if (IsWow64Process(wizard.Process().Handle(), &wow64) && wow64) {
+        EXPECT_NE(wizard.PathBox().find("\\Program Files (x86)\\VantelPA"), Text::npos) << wizard.PathBox();
+    }
     ExpectScaledLayout(window, dpi);
     ExpectChineseTexts(window);
     wizard.ExpectPage(0, "服务条款", "请认真阅读服务条款，并同意");

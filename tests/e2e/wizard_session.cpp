@@ -119,8 +119,19 @@ void ExpectRegisteredAndLinked(const Text& chosenDir, const Text& productDir) {
     EXPECT_EQ(link.showCommand, SW_SHOWNORMAL);
 }
 
-bool WizardSession::Open(const std::string& exe) {
-    if (!process_.Start(exe)) return false;
+TextFileAssociation::TextFileAssociation() {
+    HKEY key = nullptr;
+    existed_ = RegOpenKeyExA(HKEY_CLASSES_ROOT, ".txt", 0, KEY_READ, &key) == ERROR_SUCCESS;
+    if (key) RegCloseKey(key);
+    if (!existed_) RegSetValueA(HKEY_CLASSES_ROOT, ".txt", REG_SZ, "txtfile", 7);
+}
+
+TextFileAssociation::~TextFileAssociation() {
+    if (!existed_) RegDeleteKeyA(HKEY_CLASSES_ROOT, ".txt");
+}
+
+bool WizardSession::Open(const Text& exe, const Text& directory) {
+    if (!process_.Start(exe, "", directory)) return false;
     if (!WaitFor([&] { return (window_ = FindTopWindow(process_.Id(), kWizardCaption)) != nullptr; },
                  kWindowTimeoutMs))
         return false;
@@ -168,6 +179,18 @@ bool WizardSession::StartInstall(const Text& path) {
 
 bool WizardSession::InstallTo(const Text& path) {
     return Agree() && StartInstall(path) && WaitForPage(3, kInstallTimeoutMs);
+}
+
+HWND WizardSession::OpenFolderDialog() {
+    PostClick(Control(ctl::按钮选择安装目录));
+    HWND dialog = nullptr;
+    WaitFor(
+        [&] {
+            dialog = FindTopWindowWhere(process_.Id(), [](HWND w) { return ClassName(w) == "#32770"; });
+            return dialog != nullptr;
+        },
+        10000);
+    return dialog;
 }
 
 bool WizardSession::Close(DWORD timeoutMs) {

@@ -79,12 +79,26 @@ void ExpectPayloadInstalled(const Text& productDir);
 // directory and the desktop link with the installer's values.
 void ExpectRegisteredAndLinked(const Text& chosenDir, const Text& productDir);
 
+// Windows opens .txt files with the text editor; this Wine prefix has no
+// association for the extension (and one under the user's classes was not
+// followed), so a scenario that opens the notes gives it one while it runs.
+class TextFileAssociation {
+public:
+    TextFileAssociation();
+    ~TextFileAssociation();
+    TextFileAssociation(const TextFileAssociation&) = delete;
+    TextFileAssociation& operator=(const TextFileAssociation&) = delete;
+
+private:
+    bool existed_ = false;
+};
+
 // A running installer and its window.
 class WizardSession {
 public:
-    // Starts the installer (or another image of it) and waits for its
+    // Starts the installer (in `directory`, when given) and waits for its
     // window; false when it does not come.
-    bool Open(const std::string& exe = INSTALLER_EXE);
+    bool Open(const Text& exe = INSTALLER_EXE, const Text& directory = "");
     HWND Window() const { return window_; }
     HWND Control(int id) const;
     InstallerProcess& Process() { return process_; }
@@ -104,6 +118,8 @@ public:
     bool StartInstall(const Text& path);
     // Agree, start, and wait for the finish page.
     bool InstallTo(const Text& path);
+    // Clicks the folder button; the dialog, or nullptr when none came.
+    HWND OpenFolderDialog();
 
     bool Screenshot(const std::string& name) const;
     // Closes the window; true when the installer has ended within the time.

@@ -1,9 +1,11 @@
 #!/usr/bin/python3
 """Checks a shipped Windows image: no debug information inside, a debug link
 to a matching file beside it, the product icon, the version resource and,
-when asked, the manifest, a size limit and the embedded payload.
+when asked, the manifest, the DLLs it imports, a size limit and the
+embedded payload.
 
-usage: check_image.py IMAGE VERSION_H [--manifest] [--max-bytes N] [--payload FILE] [--time-stamp N]
+usage: check_image.py IMAGE VERSION_H [--manifest] [--imports] [--max-bytes N] [--payload FILE]
+                      [--time-stamp N]
 """
 import argparse
 import os
@@ -16,6 +18,12 @@ import pefile
 PRODUCT_NAME = "Vantel防关联"
 LANG_ZH_CN, CODE_PAGE_GBK = 0x0804, 936
 ICON_SIZES = {16, 32, 48, 256}
+# What an elevated image may import: DLLs Windows 7 SP1 maps from its
+# KnownDLLs (never from the image's folder), ntdll, which is in every
+# process first, and comctl32, which the manifest takes side by side.
+# Anything else would be looked for beside the image, in a download folder.
+ALLOWED_IMPORTS = {"kernel32", "ntdll", "advapi32", "comctl32", "comdlg32", "gdi32", "imagehlp", "imm32",
+                   "msvcrt", "ole32", "oleaut32", "shell32", "shlwapi", "user32"}
 
 problems = []
 
@@ -134,11 +142,20 @@ def check_manifest(pe, numbers):
     check(named == {machine}, f"manifest names architectures {sorted(named)}, the image is {machine}")
 
 
+def check_imports(pe):
+    """Load-time and delay-loaded DLLs alike: the delay helper loads by bare name."""
+    entries = getattr(pe, "DIRECTORY_ENTRY_IMPORT", []) + getattr(pe, "DIRECTORY_ENTRY_DELAY_IMPORT", [])
+    names = sorted({entry.dll.decode("ascii", "replace") for entry in entries}, key=str.lower)
+    outside = [n for n in names if n.lower().removesuffix(".dll") not in ALLOWED_IMPORTS]
+    check(not outside, f"imports DLLs outside the allowed list: {', '.join(outside)} (imports: {', '.join(names)})")
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("image")
     parser.add_argument("version_h")
     parser.add_argument("--manifest", action="store_true")
+    parser.add_argument("--imports", action="store_true", help="only DLLs the loader protects from planting")
     parser.add_argument("--max-bytes", type=int)
     parser.add_argument("--payload")
     parser.add_argument("--time-stamp", type=int, default=0)
@@ -153,6 +170,8 @@ def main():
     check_version(pe, text, numbers)
     if args.manifest:
         check_manifest(pe, numbers)
+    if args.imports:
+        check_imports(pe)
     if args.payload:
         embedded = [blob for key, _, blob in resources(pe, pefile.RESOURCE_TYPE["RT_RCDATA"])
                     if key == "VANTELPAYLOAD"]
@@ -161,7 +180,8 @@ def main():
         print(f"{args.image}: {problem}")
     if not problems:
         print(f"{args.image}: {size} bytes, debug file, icon, version {text}" +
-              (", manifest" if args.manifest else "") + (", payload" if args.payload else ""))
+              (", manifest" if args.manifest else "") + (", imports" if args.imports else "") +
+              (", payload" if args.payload else ""))
     return 1 if problems else 0
 
 

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "planted_dll.h"
 #include "system/folders.h"
 #include "system/wide_text.h"
 
@@ -36,12 +37,29 @@ TEST(FoldersWin32Test, ATemporaryFolderCodePage936CannotNameGivesWayToTheSystemO
     EXPECT_EQ(TempDirectory(), SpecialFolderPath(kCsidlTempPseudo));
 }
 
-TEST(FoldersWin32Test, LoadModuleWithEitherLoader) {
+Text SystemFolder() {
+    wchar_t folder[MAX_PATH] = {};
+    return TextFromWideBuffer(folder, GetSystemDirectoryW(folder, MAX_PATH));
+}
+
+TEST(FoldersWin32Test, LoadModuleTakesBareNamesFromTheSystemFolderAndFullPathsAsTheyAre) {
     HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    const Text fullPath = SystemFolder() + "\\kernel32.dll";
     EXPECT_EQ(LoadModule("kernel32.dll"), kernel);
-    EXPECT_EQ(LoadModule("kernel32.dll", true), kernel);
+    EXPECT_EQ(LoadModule(fullPath), kernel);
+    EXPECT_EQ(LoadModule(fullPath, true), kernel);
+    // The native loader would search for a bare name; relative paths lead anywhere.
+    EXPECT_EQ(LoadModule("kernel32.dll", true), nullptr);
+    EXPECT_EQ(LoadModule("system32\\kernel32.dll"), nullptr);
     EXPECT_EQ(LoadModule("vantel-no-such-module.dll"), nullptr);
-    EXPECT_EQ(LoadModule("vantel-no-such-module.dll", true), nullptr);
+    EXPECT_EQ(LoadModule(SystemFolder() + "\\vantel-no-such-module.dll", true), nullptr);
+
+    PlantedDll planted("vantel-planted.dll");
+    ASSERT_TRUE(planted.Planted());
+    EXPECT_EQ(LoadModule("vantel-planted.dll"), nullptr);
+    EXPECT_FALSE(planted.Ran());
+    LoadedModule byItsPath(LoadModule(planted.Path(), true));
+    EXPECT_TRUE(byItsPath && planted.Ran());
 }
 
 // In a process of its own, so the library handle starts out null.
@@ -51,7 +69,8 @@ TEST(FoldersWin32DeathTest, TheTempPseudoFolderLoadsNoShellLibrary) {
             if (SpecialFolderPath(kCsidlTempPseudo) != TempDirectory()) _exit(2);
             if (ShellLibraryHandle()) _exit(3);
             SpecialFolderPath(kCsidlDesktop);
-            _exit(ShellLibraryHandle() ? 0 : 4);
+            if (!ShellLibraryHandle()) _exit(4);
+            _exit(IsSystemFolder(FolderOf(ShellLibraryHandle())) ? 0 : 5);
         },
         testing::ExitedWithCode(0), "");
 }
