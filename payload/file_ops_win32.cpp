@@ -184,11 +184,6 @@ bool HandleName(HANDLE handle, std::wstring& name) {
     return true;
 }
 
-bool SameName(const std::wstring& a, const std::wstring& b) {
-    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
-           CSTR_EQUAL;
-}
-
 bool DeleteOpenFile(HANDLE file) {
     FILE_DISPOSITION_INFO dispose{TRUE};
     if (SetFileInformationByHandle(file, FileDispositionInfo, &dispose, sizeof dispose)) return true;

@@ -74,8 +74,6 @@ Handle PinFolder(const std::wstring& path);
 // The path of what a handle reaches as its volume names it (no drive),
 // without a final separator.
 bool HandleName(HANDLE handle, std::wstring& name);
-// Two names of one entry as the file system compares them.
-bool SameName(const std::wstring& a, const std::wstring& b);
 // Deletes through a handle opened with DELETE access, a read-only file
 // with other names too where the system can.
 bool DeleteOpenFile(HANDLE file);

@@ -71,7 +71,8 @@ void ClearFolderAt(const Folder& folder, std::uint64_t volume);
 // there through its handle when it can, and the work folder with it once
 // empty. True when the file was moved.
 bool MoveAside(Handle file);
-// Random bytes as hex, for names no one can guess; empty on failure.
-std::wstring RandomHex(std::size_t bytes);
+// `prefix`, 16 random hex digits and `suffix`: a name no one can guess;
+// empty on failure.
+std::wstring RandomName(const wchar_t* prefix, const wchar_t* suffix = L"");
 
 }  // namespace nt_folders

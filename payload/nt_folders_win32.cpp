@@ -111,6 +111,16 @@ bool Listed(HANDLE folder, const std::wstring& name, std::wstring& listed, DWORD
     return true;
 }
 
+// True when `full` is `folder` + "\\" + `name`, as the file system compares names.
+bool IsNameIn(const std::wstring& full, const std::wstring& folder, const std::wstring& name) {
+    const std::size_t at = folder.size() + 1;
+    return full.size() == at + name.size() && full[folder.size()] == L'\\' &&
+           CompareStringOrdinal(full.c_str(), static_cast<int>(folder.size()), folder.c_str(),
+                                static_cast<int>(folder.size()), TRUE) == CSTR_EQUAL &&
+           CompareStringOrdinal(full.c_str() + at, static_cast<int>(name.size()), name.c_str(),
+                                static_cast<int>(name.size()), TRUE) == CSTR_EQUAL;
+}
+
 // The names directly inside a folder opened for listing, dots left out.
 std::vector<std::wstring> NamesIn(HANDLE folder) {
     std::vector<std::wstring> names;
@@ -135,9 +145,8 @@ std::vector<std::wstring> NamesIn(HANDLE folder) {
 // plant anything at beforehand; held without delete sharing.
 Entry NewWorkFolder(const Folder& temp) {
     for (int attempt = 0; attempt < 8; ++attempt) {
-        const std::wstring hex = RandomHex(8);
-        if (hex.empty()) break;
-        const std::wstring name = L"f" + hex;
+        const std::wstring name = RandomName(L"f");
+        if (name.empty()) break;
         Entry work;
         const long status = OpenAt(temp.handle, name, kFolderAccess | DELETE, kShareNoDelete, FILE_CREATE,
                                    FILE_DIRECTORY_FILE, work.handle);
@@ -177,12 +186,12 @@ bool Collision(long status) { return status == kNameCollision; }
 
 bool IsEntryAt(HANDLE entry, const Folder& parent, const std::wstring& name, std::wstring& entryName) {
     if (!HandleName(entry, entryName)) return false;
-    if (wide_ops::SameName(entryName, parent.name + L'\\' + name)) return true;
+    if (IsNameIn(entryName, parent.name, name)) return true;
     // Named otherwise (a short name, say): the name the folder lists must be it.
     std::wstring listed;
     DWORD attributes = 0;
     return Listed(parent.handle, name, listed, attributes) && !IsLink(attributes) &&
-           wide_ops::SameName(entryName, parent.name + L'\\' + listed);
+           IsNameIn(entryName, parent.name, listed);
 }
 
 Entry EntryAt(const Folder& parent, const std::wstring& name, DWORD access, DWORD share, DWORD options) {
@@ -281,15 +290,15 @@ bool MoveAside(Handle file) {
     return moved;
 }
 
-std::wstring RandomHex(std::size_t bytes) {
+std::wstring RandomName(const wchar_t* prefix, const wchar_t* suffix) {
     static const wchar_t kDigits[] = L"0123456789abcdef";
-    std::wstring hex;
-    while (hex.size() < bytes * 2) {
+    std::wstring name = prefix;
+    for (int word = 0; word < 2; ++word) {
         unsigned int random = 0;
         if (rand_s(&random) != 0) return std::wstring();
-        for (int i = 0; i < 8 && hex.size() < bytes * 2; ++i, random >>= 4) hex += kDigits[random & 15];
+        for (int i = 0; i < 8; ++i, random >>= 4) name += kDigits[random & 15];
     }
-    return hex;
+    return name += suffix;
 }
 
 }  // namespace nt_folders

@@ -9,6 +9,7 @@
 #include <windows.h>
 #include <shlwapi.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
 #include <utility>
@@ -83,25 +84,20 @@ Handle OpenFolderPath(const std::wstring& path) {
 Handle MakeFolderPath(const std::wstring& path) {
     const wchar_t* rest = PathSkipRootW(path.c_str());
     const std::size_t volumeEnd = rest ? static_cast<std::size_t>(rest - path.c_str()) : 0;
-    std::vector<std::wstring> parts;
-    for (std::size_t at = volumeEnd; at < path.size();) {
-        std::size_t end = path.find_first_of(L"\\/", at);
-        if (end == std::wstring::npos) end = path.size();
-        if (end > at) parts.push_back(path.substr(at, end - at));
-        at = end + 1;
-    }
-    std::size_t existing = parts.size();
-    Handle base;
-    for (;; --existing) {
-        std::wstring prefix = path.substr(0, volumeEnd);
-        for (std::size_t i = 0; i < existing; ++i) prefix += parts[i] + (i + 1 < existing ? L"\\" : L"");
-        base = OpenFolderPath(prefix);
-        if (base.valid() || !wide_ops::NotFound(GetLastError()) || existing == 0) break;
+    std::size_t end = path.size();
+    Handle base = OpenFolderPath(path);
+    while (!base.valid() && wide_ops::NotFound(GetLastError()) && end > volumeEnd) {
+        end = path.find_last_of(L"\\/", end - 1);
+        if (end == std::wstring::npos || end < volumeEnd) end = volumeEnd;
+        base = OpenFolderPath(path.substr(0, end));
     }
     Folder parent{base.get(), std::wstring()};
     if (!base.valid() || !wide_ops::HandleName(base.get(), parent.name)) return Handle();
-    for (std::size_t i = existing; i < parts.size(); ++i) {
-        Entry made = nt_folders::FolderAt(parent, parts[i], true, nt_folders::VolumeOf(base.get()));
+    while (end < path.size()) {
+        const std::size_t at = path.find_first_not_of(L"\\/", end);
+        if (at == std::wstring::npos) break;
+        end = std::min(path.find_first_of(L"\\/", at), path.size());
+        Entry made = nt_folders::FolderAt(parent, path.substr(at, end - at), true, nt_folders::VolumeOf(base.get()));
         if (made.state != EntryState::Folder) return Handle();
         base = std::move(made.handle);
         parent = Folder{base.get(), std::move(made.name)};
@@ -112,13 +108,13 @@ Handle MakeFolderPath(const std::wstring& path) {
 }  // namespace
 
 struct StagedFile::State {
-    std::shared_ptr<const Handle> parent;  // the folder it is staged in, held
+    Handle parent;  // the folder it is staged in, held: a handle of its own
     std::wstring parentName;
     std::wstring name;  // the name it is staged for
     FileHandle file;
     bool committed = false;
 
-    Folder folder() const { return Folder{parent->get(), parentName}; }
+    Folder folder() const { return Folder{parent.get(), parentName}; }
     ~State() {
         // Through its own handle: whatever took its name meanwhile stays.
         if (!committed && file.valid()) wide_ops::DeleteOpenFile(Native(file));
@@ -142,10 +138,10 @@ struct TargetTree::State {
     // A folder on the way, held: the root has no component.
     struct Held {
         std::wstring component;
-        std::shared_ptr<const Handle> handle;
+        Handle handle;
         std::wstring name;  // as the volume names it
         std::uint64_t id = 0;
-        Folder folder() const { return Folder{handle->get(), name}; }
+        Folder folder() const { return Folder{handle.get(), name}; }
     };
     Held rootFolder;
     std::uint64_t rootVolume = nt_folders::kUnknownVolume;
@@ -172,15 +168,15 @@ struct TargetTree::State {
         const std::size_t folders = wholePath ? parts.size() : parts.size() - 1;
         std::size_t kept = 0;
         while (kept < chain.size() && kept < folders && chain[kept].component == parts[kept]) ++kept;
-        chain.resize(kept);
-        if (!rootFolder.handle) return walk;
+        chain.erase(chain.begin() + static_cast<std::ptrdiff_t>(kept), chain.end());
+        if (!rootFolder.handle.valid()) return walk;
         for (std::size_t i = kept; i < folders; ++i) {
             Entry next = nt_folders::FolderAt(heldAt(i).folder(), parts[i], create, rootVolume);
             if (next.state != EntryState::Folder) {
                 walk.blocked = Blocking(next.state);
                 return walk;
             }
-            chain.push_back(Held{parts[i], std::make_shared<const Handle>(std::move(next.handle)), std::move(next.name),
+            chain.push_back(Held{parts[i], std::move(next.handle), std::move(next.name),
                                  next.info.fileId});
         }
         if (create)
@@ -202,16 +198,14 @@ TargetTree::~TargetTree() = default;
 
 bool TargetTree::open(bool create) {
     State& s = *state_;
-    if (s.rootFolder.handle) return true;
+    if (s.rootFolder.handle.valid()) return true;
     std::wstring wide;
     if (s.root.empty() || !WideFromText(s.root, wide)) return false;
     // The root's path as the caller named it, made whole once.
-    const DWORD length = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
-    if (length == 0) return false;
-    std::wstring full(length, L'\0');
-    const DWORD written = GetFullPathNameW(wide.c_str(), length, full.data(), nullptr);
-    if (written == 0 || written >= length) return false;
-    full.resize(written);
+    std::wstring full(32768, L'\0');
+    const DWORD length = GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (length == 0 || length >= full.size()) return false;
+    full.resize(length);
     while (full.size() > 3 && (full.back() == L'\\' || full.back() == L'/')) full.pop_back();
     Handle root = create ? MakeFolderPath(full) : OpenFolderPath(full);
     EntryInfo info;
@@ -222,17 +216,17 @@ bool TargetTree::open(bool create) {
     s.fullRoot = std::move(full);
     s.rootVolume = nt_folders::VolumeOf(root.get());
     s.rootFolder =
-        State::Held{std::wstring(), std::make_shared<const Handle>(std::move(root)), std::move(name), info.fileId};
+        State::Held{std::wstring(), std::move(root), std::move(name), info.fileId};
     return true;
 }
 
-bool TargetTree::opened() const { return state_->rootFolder.handle != nullptr; }
+bool TargetTree::opened() const { return state_->rootFolder.handle.valid(); }
 
 bool TargetTree::rootInPlace() const {
     // Held without delete sharing, the root can be neither renamed nor
     // removed; the path names it while it reaches a folder of its ID and name.
     const State& s = *state_;
-    if (!s.rootFolder.handle) return false;
+    if (!s.rootFolder.handle.valid()) return false;
     Handle now(CreateFileW(s.fullRoot.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
                            FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     std::uint64_t id = 0;
@@ -278,16 +272,19 @@ StagedFile TargetTree::stage(const Text& path) {
     if (!walk.complete) return staged;
     auto state = std::make_unique<StagedFile::State>();
     const State::Held& parent = s.heldAt(walk.depth);
-    state->parent = parent.handle;
+    HANDLE own = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), parent.handle.get(), GetCurrentProcess(), &own, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS))
+        return staged;
+    state->parent = Handle(own);
     state->parentName = parent.name;
     state->name = walk.name;
     for (int attempt = 0; attempt < 8; ++attempt) {
-        const std::wstring hex = nt_folders::RandomHex(8);
-        if (hex.empty()) break;
+        const std::wstring name = nt_folders::RandomName(L".vantel-", L".tmp");
+        if (name.empty()) break;
         Handle file;
-        const long status =
-            nt_folders::OpenAt(parent.handle->get(), L".vantel-" + hex + L".tmp", GENERIC_READ | GENERIC_WRITE | DELETE,
-                               0, FILE_CREATE, FILE_NON_DIRECTORY_FILE, file);
+        const long status = nt_folders::OpenAt(state->parent.get(), name, GENERIC_READ | GENERIC_WRITE | DELETE, 0,
+                                               FILE_CREATE, FILE_NON_DIRECTORY_FILE, file);
         if (status >= 0) {
             state->file = FileHandle(reinterpret_cast<std::intptr_t>(file.release()));
             staged.state_ = std::move(state);
@@ -313,7 +310,7 @@ bool TargetTree::commit(StagedFile& staged) {
         replace = there.state == EntryState::File;
         otherNames = replace && there.info.links > 1;
     }  // closed: the system replaces no file that is open, ours included
-    if (!nt_folders::RenameAt(Native(s.file), s.parent->get(), s.name, replace)) return false;
+    if (!nt_folders::RenameAt(Native(s.file), s.parent.get(), s.name, replace)) return false;
     s.committed = true;
     if (otherNames) ++removals_;
     return true;
