@@ -176,8 +176,7 @@ struct TargetTree::State {
                 walk.blocked = Blocking(next.state);
                 return walk;
             }
-            chain.push_back(Held{parts[i], std::move(next.handle), std::move(next.name),
-                                 next.info.fileId});
+            chain.push_back(Held{parts[i], std::move(next.handle), std::move(next.name), next.info.fileId});
         }
         if (create)
             for (std::size_t i = 0; i < folders; ++i) walked.insert(chain[i].id);
@@ -215,8 +214,7 @@ bool TargetTree::open(bool create) {
         return false;
     s.fullRoot = std::move(full);
     s.rootVolume = nt_folders::VolumeOf(root.get());
-    s.rootFolder =
-        State::Held{std::wstring(), std::move(root), std::move(name), info.fileId};
+    s.rootFolder = State::Held{std::wstring(), std::move(root), std::move(name), info.fileId};
     return true;
 }
 
