@@ -11,8 +11,8 @@
 
 #include "payload/file_ops.h"
 #include "payload/file_ops_win32.h"
+#include "payload/nt_folders.h"
 #include "process/message_pump.h"
-#include "system/folders.h"
 #include "system/wide_text.h"
 
 using namespace wide_ops;
@@ -115,11 +115,6 @@ bool RemoveTreeAt(const std::wstring& folder) {
     return RemoveDirectoryW(folder.c_str()) != 0;
 }
 
-std::wstring TempFolderWide() {
-    std::wstring wide;
-    return WideFromText(TempDirectory(), wide) ? wide : Wide(TempDirectory());
-}
-
 }  // namespace
 
 namespace wide_ops {
@@ -135,7 +130,10 @@ bool QueryEntry(HANDLE handle, EntryInfo& info, bool withFileId) {
     info.changeTime = basic.ChangeTime.QuadPart;
     info.links = standard.NumberOfLinks;
     info.size = static_cast<std::uint64_t>(standard.EndOfFile.QuadPart);
-    if (!withFileId) return true;
+    return !withFileId || FileIdOf(handle, info.fileId);
+}
+
+bool FileIdOf(HANDLE handle, std::uint64_t& fileId) {
     // The file ID alone: what GetFileInformationByHandle adds, the volume's
     // serial number, costs Wine a lookup of the volume for every call.
     using QueryFn = LONG(NTAPI*)(HANDLE, IO_STATUS_BLOCK*, void*, ULONG, int);
@@ -145,7 +143,7 @@ bool QueryEntry(HANDLE handle, EntryInfo& info, bool withFileId) {
     IO_STATUS_BLOCK status{};
     LARGE_INTEGER id{};
     if (!query || query(handle, &status, &id, sizeof id, kFileInternalInformation) < 0) return false;
-    info.fileId = static_cast<std::uint64_t>(id.QuadPart);
+    fileId = static_cast<std::uint64_t>(id.QuadPart);
     return true;
 }
 
@@ -157,7 +155,7 @@ Handle OpenEntry(const std::wstring& path, DWORD access, DWORD share) {
 Handle PinFolder(const std::wstring& path) {
     // The attribute first: Wine shows a link to a folder only there.
     if (IsLink(GetFileAttributesW(path.c_str()))) return Handle();
-    Handle folder = OpenEntry(path);
+    Handle folder = OpenEntry(path, nt_folders::kFolderAccess);
     EntryInfo info;
     if (!folder.valid() || !QueryEntry(folder.get(), info) || !IsFolder(info.attributes) || IsLink(info.attributes))
         return Handle();
@@ -186,36 +184,6 @@ bool HandleName(HANDLE handle, std::wstring& name) {
     return true;
 }
 
-namespace {
-
-bool SameName(const std::wstring& a, const std::wstring& b) {
-    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
-           CSTR_EQUAL;
-}
-
-}  // namespace
-
-bool IsEntryOf(HANDLE entry, const std::wstring& parentName, const std::wstring& path, const std::wstring& name) {
-    std::wstring entryName;
-    if (!HandleName(entry, entryName)) return false;
-    if (SameName(entryName, parentName + L'\\' + name)) return true;
-    // Named otherwise (a short name, say): the name the folder lists must be it.
-    WIN32_FIND_DATAW listed;
-    FindHandle find(FindFirstFileW(path.c_str(), &listed));
-    return find.valid() && !IsLink(listed.dwFileAttributes) && SameName(entryName, parentName + L'\\' + listed.cFileName);
-}
-
-Handle OpenVerified(const std::wstring& path, const std::wstring& parentName, const std::wstring& name, DWORD access,
-                    DWORD share) {
-    if (IsLink(GetFileAttributesW(path.c_str()))) return Handle();
-    Handle entry = OpenEntry(path, access, share);
-    EntryInfo info;
-    if (!entry.valid() || !QueryEntry(entry.get(), info) || IsLink(info.attributes) ||
-        !IsEntryOf(entry.get(), parentName, path, name))
-        return Handle();
-    return entry;
-}
-
 bool DeleteOpenFile(HANDLE file) {
     FILE_DISPOSITION_INFO dispose{TRUE};
     if (SetFileInformationByHandle(file, FileDispositionInfo, &dispose, sizeof dispose)) return true;
@@ -231,28 +199,9 @@ bool DeleteOpenFile(HANDLE file) {
 void ClearFolder(const std::wstring& folder) {
     // Held while its entries go, so it cannot be swapped for a link meanwhile.
     Handle pin = PinFolder(WithoutBackslash(folder));
-    std::wstring pinName;
-    if (!pin.valid() || !HandleName(pin.get(), pinName)) return;
-    const std::wstring base = WithBackslash(folder);
-    const std::vector<FolderEntry> entries = EntriesIn(base);
-    for (const FolderEntry& entry : entries) {
-        if (IsFolder(entry.attributes) && !IsLink(entry.attributes)) continue;
-        PumpPendingMessages();
-        const std::wstring full = base + entry.name;
-        if (IsLink(entry.attributes)) {
-            RemoveLink(full);
-            continue;
-        }
-        Handle file = OpenVerified(full, pinName, entry.name, DELETE | FILE_READ_ATTRIBUTES,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
-        if (file.valid()) DeleteOpenFile(file.get());
-    }
-    for (const FolderEntry& entry : entries) {
-        if (!IsFolder(entry.attributes) || IsLink(entry.attributes)) continue;
-        PumpPendingMessages();
-        ClearFolder(base + entry.name);
-        RemoveDirectoryW((base + entry.name).c_str());
-    }
+    nt_folders::Folder held{pin.get(), std::wstring()};
+    if (pin.valid() && HandleName(pin.get(), held.name))
+        nt_folders::ClearFolderAt(held, nt_folders::VolumeOf(pin.get()));
 }
 
 bool DeleteTree(const std::wstring& folder) {
@@ -271,26 +220,11 @@ bool DeleteTree(const std::wstring& folder) {
 
 bool ForceRemove(const std::wstring& path) {
     if (DeleteFileW(path.c_str())) return true;
-    const std::wstring work = TempFolderWide() + L"\\f" + std::to_wstring(GetTickCount());
-    SECURITY_ATTRIBUTES security{};
-    CreateDirectoryW(work.c_str(), &security);
-    CreateDirectoryW((work + L"\\....\\").c_str(), &security);
-    MoveFileW(path.c_str(), (work + L"\\....\\TemporaryFile").c_str());
-    MoveFileW((work + L"\\....\\").c_str(), (work + L"\\TemporaryFile").c_str());
-    // Clear the work folder, but only when it is a path on a drive.
-    const wchar_t first = work.empty() ? 0 : work[0];
-    const bool onDrive = ((first >= L'A' && first <= L'Z') || (first >= L'a' && first <= L'z')) &&
-                         (work.find(L":\\") != std::wstring::npos || work.find(L":/") != std::wstring::npos);
-    if (onDrive) {
-        const std::wstring base = work + L"\\";
-        const std::vector<FolderEntry> entries = EntriesIn(base);
-        for (const FolderEntry& entry : entries)
-            if (IsFolder(entry.attributes)) RemoveTreeAt(base + entry.name);
-        for (const FolderEntry& entry : entries)
-            if (!IsFolder(entry.attributes)) DeleteFileW((base + entry.name).c_str());
-        RemoveTreeAt(work);
-    }
-    RemoveTreeAt(work);
+    // Moved by its handle: only a file, never a link, which could move what it names.
+    Handle file = OpenEntry(path, DELETE | FILE_READ_ATTRIBUTES, nt_folders::kShareAll);
+    EntryInfo info;
+    if (file.valid() && QueryEntry(file.get(), info) && !IsLink(info.attributes) && !IsFolder(info.attributes))
+        nt_folders::MoveAside(std::move(file));
     return Missing(path);
 }
 

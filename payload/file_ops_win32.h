@@ -25,7 +25,7 @@ inline bool Missing(const std::wstring& path) {
 
 // Closes a file handle when it goes.
 class Handle {
-public:
+   public:
     explicit Handle(HANDLE h = INVALID_HANDLE_VALUE) : h_(h) {}
     ~Handle() {
         if (valid()) CloseHandle(h_);
@@ -47,7 +47,7 @@ public:
         return h;
     }
 
-private:
+   private:
     HANDLE h_;
 };
 
@@ -62,36 +62,30 @@ struct EntryInfo {
     std::uint64_t fileId = 0;  // only when asked for
 };
 bool QueryEntry(HANDLE handle, EntryInfo& info, bool withFileId = false);
+// The file ID alone.
+bool FileIdOf(HANDLE handle, std::uint64_t& id);
 
 // The entry itself, never what a link names, for reading its attributes.
 // Without delete sharing: while it is held, it cannot be renamed or removed.
 Handle OpenEntry(const std::wstring& path, DWORD access = FILE_READ_ATTRIBUTES,
                  DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE);
-// A real folder (no link), held open; invalid otherwise.
+// A real folder (no link), held open for listing; invalid otherwise.
 Handle PinFolder(const std::wstring& path);
 // The path of what a handle reaches as its volume names it (no drive),
 // without a final separator.
 bool HandleName(HANDLE handle, std::wstring& name);
-// True when `entry` is the entry at `path` (named `name` there) directly
-// inside the folder whose handle is named `parentName`. Wine shows a link
-// to a file as the file and opens what it names; only the names the
-// handles report then tell.
-bool IsEntryOf(HANDLE entry, const std::wstring& parentName, const std::wstring& path, const std::wstring& name);
-// The entry at `path` (named `name`) inside the folder named `parentName`,
-// opened without following it, only when it is that entry itself, no link.
-Handle OpenVerified(const std::wstring& path, const std::wstring& parentName, const std::wstring& name, DWORD access,
-                    DWORD share);
 // Deletes through a handle opened with DELETE access, a read-only file
 // with other names too where the system can.
 bool DeleteOpenFile(HANDLE file);
 // Removes a link only when a handle to the entry shows it is one.
 bool RemoveLink(const std::wstring& path);
-// Everything inside the folder, depth first; links removed, never entered,
-// and a file deleted only when it is the entry listed.
+// Everything inside the folder, depth first, through handles below it held
+// open; links removed, never entered.
 void ClearFolder(const std::wstring& folder);
 // The folder itself and everything below it, or the link; true when nothing is left.
 bool DeleteTree(const std::wstring& folder);
-// Moves a file that refuses deletion under the temporary folder (forceRemove).
+// Deletes a file, or moves one that refuses deletion into a work folder of
+// its own under the temporary folder (forceRemove).
 bool ForceRemove(const std::wstring& path);
 
 }  // namespace wide_ops

@@ -1,25 +1,36 @@
-// Windows side of the target tree. Each folder on the way is checked by its
-// attribute (where Wine shows a link to a folder) and by a handle opened
-// with FILE_FLAG_OPEN_REPARSE_POINT (where Windows shows every reparse
-// point, whatever the race), and held without delete sharing while records
-// go through it, so the path below it keeps meaning what was checked. A
-// file is used only when the name its handle reports is the one listed.
+// Windows side of the target tree: every step is an NtCreateFile relative to
+// a folder handle already held, never following a link at the name
+// (FILE_OPEN_REPARSE_POINT), and every folder on the way must be a real
+// folder on the root's volume. The folders of the last walk stay held
+// without delete sharing: records come folder by folder, and a held folder
+// cannot be renamed or removed, so it need not be checked again.
 #include "payload/target_tree.h"
 
 #include <windows.h>
+#include <shlwapi.h>
 
+#include <algorithm>
+#include <set>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "payload/file_ops_win32.h"
+#include "payload/nt_folders.h"
 #include "system/wide_text.h"
 
-using namespace wide_ops;
+using nt_folders::Entry;
+using nt_folders::EntryAt;
+using nt_folders::Folder;
+using nt_folders::kShareAll;
+using wide_ops::EntryInfo;
+using wide_ops::Handle;
 
 namespace {
 
 // The components as the file system reads them; false for an empty, "."
-// or ".." component, one the system would trim, or a text that does not
-// convert.
+// or ".." component, one the system would trim, one naming a stream or
+// holding a wildcard, or a text that does not convert.
 bool Components(const Text& relative, std::vector<std::wstring>& parts) {
     std::wstring wide;
     if (relative.empty() || !WideFromText(relative, wide)) return false;
@@ -27,51 +38,124 @@ bool Components(const Text& relative, std::vector<std::wstring>& parts) {
         std::size_t end = wide.find_first_of(L"\\/", at);
         if (end == std::wstring::npos) end = wide.size();
         std::wstring part = wide.substr(at, end - at);
-        if (part.empty() || part == L"." || part == L".." || part.back() == L'.' || part.back() == L' ') return false;
+        if (part.empty() || part == L"." || part == L".." || part.back() == L'.' || part.back() == L' ' ||
+            part.find_first_of(L":*?\"<>") != std::wstring::npos)
+            return false;
         parts.push_back(std::move(part));
         if (end == wide.size()) return true;
         at = end + 1;
     }
 }
 
-EntryState StateOf(DWORD attributes) {
-    if (attributes == INVALID_FILE_ATTRIBUTES) return NotFound(GetLastError()) ? EntryState::Missing : EntryState::Other;
-    if (IsLink(attributes)) return EntryState::Link;
-    return IsFolder(attributes) ? EntryState::Folder : EntryState::File;
+// What lies beyond an entry on the way that is no folder: nothing below a
+// file, nothing reachable below a link.
+EntryState Blocking(EntryState onTheWay) {
+    if (onTheWay == EntryState::File || onTheWay == EntryState::Missing) return EntryState::Missing;
+    return onTheWay == EntryState::Link ? EntryState::Link : EntryState::Other;
 }
 
-bool InfoOf(const Handle& handle, EntryInfo& info, bool withFileId = false) {
-    return handle.valid() && QueryEntry(handle.get(), info, withFileId);
+HANDLE Native(const FileHandle& file) { return reinterpret_cast<HANDLE>(file.native()); }
+
+FileIdentity IdentityOf(const EntryInfo& info, std::uint64_t volume) {
+    FileIdentity identity;
+    identity.volume = volume;
+    identity.file = info.fileId;
+    identity.size = info.size;
+    identity.writeTime = info.writeTime;
+    identity.changeTime = info.changeTime;
+    identity.links = info.links;
+    return identity;
+}
+
+// A folder named by a path, links in it followed; invalid when it is no folder.
+Handle OpenFolderPath(const std::wstring& path) {
+    Handle folder(CreateFileW(path.c_str(), nt_folders::kFolderAccess, nt_folders::kShareNoDelete, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    EntryInfo info;
+    if (folder.valid() && (!wide_ops::QueryEntry(folder.get(), info) || !wide_ops::IsFolder(info.attributes))) {
+        SetLastError(ERROR_DIRECTORY);
+        return Handle();
+    }
+    return folder;
+}
+
+// The deepest folder of the path that exists, opened by the path, and
+// below it the rest, each made and opened relative to the one above.
+Handle MakeFolderPath(const std::wstring& path) {
+    const wchar_t* rest = PathSkipRootW(path.c_str());
+    const std::size_t volumeEnd = rest ? static_cast<std::size_t>(rest - path.c_str()) : 0;
+    std::size_t end = path.size();
+    Handle base = OpenFolderPath(path);
+    while (!base.valid() && wide_ops::NotFound(GetLastError()) && end > volumeEnd) {
+        end = path.find_last_of(L"\\/", end - 1);
+        if (end == std::wstring::npos || end < volumeEnd) end = volumeEnd;
+        base = OpenFolderPath(path.substr(0, end));
+    }
+    Folder parent{base.get(), std::wstring()};
+    if (!base.valid() || !wide_ops::HandleName(base.get(), parent.name)) return Handle();
+    while (end < path.size()) {
+        const std::size_t at = path.find_first_not_of(L"\\/", end);
+        if (at == std::wstring::npos) break;
+        end = std::min(path.find_first_of(L"\\/", at), path.size());
+        Entry made = nt_folders::FolderAt(parent, path.substr(at, end - at), true, nt_folders::VolumeOf(base.get()));
+        if (made.state != EntryState::Folder) return Handle();
+        base = std::move(made.handle);
+        parent = Folder{base.get(), std::move(made.name)};
+    }
+    return base;
 }
 
 }  // namespace
 
+struct StagedFile::State {
+    Handle parent;  // the folder it is staged in, held: a handle of its own
+    std::wstring parentName;
+    std::wstring name;  // the name it is staged for
+    FileHandle file;
+    bool committed = false;
+
+    Folder folder() const { return Folder{parent.get(), parentName}; }
+    ~State() {
+        // Through its own handle: whatever took its name meanwhile stays.
+        if (!committed && file.valid()) wide_ops::DeleteOpenFile(Native(file));
+    }
+};
+
+StagedFile::StagedFile() = default;
+StagedFile::~StagedFile() = default;
+StagedFile::StagedFile(StagedFile&&) noexcept = default;
+StagedFile& StagedFile::operator=(StagedFile&&) noexcept = default;
+bool StagedFile::valid() const { return state_ && state_->file.valid(); }
+const FileHandle& StagedFile::file() const {
+    static const FileHandle none;
+    return state_ ? state_->file : none;
+}
+
 struct TargetTree::State {
     Text root;
-    std::wstring wideRoot;  // ends with "\\"
-    Handle rootHandle;
-    std::wstring rootName;  // as the volume names it
-    std::uint64_t rootVolume = 0;
+    std::wstring fullRoot;  // resolved once, when opened
 
-    // The folders of the last walk, from the root down, each held open.
-    // Records come folder by folder, so the next walk mostly starts with
-    // the same ones; held folders cannot be renamed or removed, so their
-    // paths keep naming them.
-    struct Folder {
+    // A folder on the way, held: the root has no component.
+    struct Held {
         std::wstring component;
-        std::wstring path;  // ends with "\\"
-        Handle pin;
+        Handle handle;
         std::wstring name;  // as the volume names it
+        std::uint64_t id = 0;
+        Folder folder() const { return Folder{handle.get(), name}; }
     };
-    std::vector<Folder> chain;
+    Held rootFolder;
+    std::uint64_t rootVolume = nt_folders::kUnknownVolume;
+    std::vector<Held> chain;         // the folders of the last walk, from the root down
+    std::set<std::uint64_t> walked;  // file IDs of the folders makeFolders went through
 
+    const Held& heldAt(std::size_t depth) const { return depth == 0 ? rootFolder : chain[depth - 1]; }
+
+    // The folders from the root down to the one holding the last component.
     struct Walk {
-        std::wstring parent;      // ends with "\\"
-        std::wstring parentName;  // the holding folder as the volume names it
+        std::size_t depth = 0;  // of the folder holding `name`
         std::wstring name;
-        EntryState blocked = EntryState::Missing;
+        EntryState blocked = EntryState::Missing;  // what stopped the walk
         bool complete = false;
-        std::wstring full() const { return parent + name; }
     };
 
     Walk walk(const Text& relative, bool create, bool wholePath = false) {
@@ -84,188 +168,204 @@ struct TargetTree::State {
         const std::size_t folders = wholePath ? parts.size() : parts.size() - 1;
         std::size_t kept = 0;
         while (kept < chain.size() && kept < folders && chain[kept].component == parts[kept]) ++kept;
-        chain.resize(kept);
-        if (!rootHandle.valid()) return walk;
+        chain.erase(chain.begin() + static_cast<std::ptrdiff_t>(kept), chain.end());
+        if (!rootFolder.handle.valid()) return walk;
         for (std::size_t i = kept; i < folders; ++i) {
-            const std::wstring path = (i == 0 ? wideRoot : chain.back().path) + parts[i];
-            DWORD attributes = GetFileAttributesW(path.c_str());
-            if (attributes == INVALID_FILE_ATTRIBUTES && create && NotFound(GetLastError())) {
-                CreateDirectoryW(path.c_str(), nullptr);
-                attributes = GetFileAttributesW(path.c_str());
-            }
-            const EntryState state = StateOf(attributes);
-            if (state != EntryState::Folder) {
-                // Nothing can lie below a file; nothing below a link is reached.
-                walk.blocked = state == EntryState::File ? EntryState::Missing : state;
+            Entry next = nt_folders::FolderAt(heldAt(i).folder(), parts[i], create, rootVolume);
+            if (next.state != EntryState::Folder) {
+                walk.blocked = Blocking(next.state);
                 return walk;
             }
-            Folder folder{parts[i], path + L'\\', PinFolder(path), std::wstring()};
-            if (!folder.pin.valid() || !HandleName(folder.pin.get(), folder.name)) {
-                walk.blocked = EntryState::Link;  // it changed since it was looked at
-                return walk;
-            }
-            chain.push_back(std::move(folder));
+            chain.push_back(Held{parts[i], std::move(next.handle), std::move(next.name), next.info.fileId});
         }
-        walk.parent = folders == 0 ? wideRoot : chain.back().path;
-        walk.parentName = folders == 0 ? rootName : chain.back().name;
+        if (create)
+            for (std::size_t i = 0; i < folders; ++i) walked.insert(chain[i].id);
+        walk.depth = folders;
         walk.name = wholePath ? std::wstring() : parts.back();
         walk.complete = true;
         return walk;
     }
+
+    Entry entryAt(const Walk& walk, DWORD access, DWORD share, DWORD options = 0) const {
+        return EntryAt(heldAt(walk.depth).folder(), walk.name, access, share, options);
+    }
 };
 
-TargetTree::TargetTree(const Text& root) : state_(std::make_unique<State>()) {
-    state_->root = root;
-    if (!WideFromText(root, state_->wideRoot)) state_->wideRoot.clear();
-}
+TargetTree::TargetTree(const Text& root) : state_(std::make_unique<State>()) { state_->root = root; }
 
 TargetTree::~TargetTree() = default;
 
-bool TargetTree::open() {
-    close();
+bool TargetTree::open(bool create) {
     State& s = *state_;
-    if (s.wideRoot.empty()) return false;
-    // The root as the caller named it, links in its own path followed.
-    Handle root(CreateFileW(s.wideRoot.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!root.valid() || !GetFileInformationByHandle(root.get(), &info) || !IsFolder(info.dwFileAttributes) ||
-        !HandleName(root.get(), s.rootName))
+    if (s.rootFolder.handle.valid()) return true;
+    std::wstring wide;
+    if (s.root.empty() || !WideFromText(s.root, wide)) return false;
+    // The root's path as the caller named it, made whole once.
+    std::wstring full(32768, L'\0');
+    const DWORD length = GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (length == 0 || length >= full.size()) return false;
+    full.resize(length);
+    while (full.size() > 3 && (full.back() == L'\\' || full.back() == L'/')) full.pop_back();
+    Handle root = create ? MakeFolderPath(full) : OpenFolderPath(full);
+    EntryInfo info;
+    std::wstring name;
+    if (!root.valid() || !wide_ops::QueryEntry(root.get(), info, true) || !wide_ops::IsFolder(info.attributes) ||
+        !wide_ops::HandleName(root.get(), name))
         return false;
-    s.rootVolume = info.dwVolumeSerialNumber;
-    s.rootHandle = std::move(root);
+    s.fullRoot = std::move(full);
+    s.rootVolume = nt_folders::VolumeOf(root.get());
+    s.rootFolder = State::Held{std::wstring(), std::move(root), std::move(name), info.fileId};
     return true;
+}
+
+bool TargetTree::opened() const { return state_->rootFolder.handle.valid(); }
+
+bool TargetTree::rootInPlace() const {
+    // Held without delete sharing, the root can be neither renamed nor
+    // removed; the path names it while it reaches a folder of its ID and name.
+    const State& s = *state_;
+    if (!s.rootFolder.handle.valid()) return false;
+    Handle now(CreateFileW(s.fullRoot.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    std::uint64_t id = 0;
+    std::wstring name;
+    return now.valid() && wide_ops::FileIdOf(now.get(), id) && id == s.rootFolder.id &&
+           wide_ops::HandleName(now.get(), name) && name == s.rootFolder.name;
 }
 
 bool TargetTree::identify(const FileHandle& file, FileIdentity& identity) const {
     EntryInfo info;
-    if (!QueryEntry(reinterpret_cast<HANDLE>(file.native()), info, true)) return false;
-    identity.volume = state_->rootVolume;
-    identity.file = info.fileId;
-    identity.size = info.size;
-    identity.writeTime = info.writeTime;
-    identity.changeTime = info.changeTime;
-    identity.links = info.links;
+    if (!wide_ops::QueryEntry(Native(file), info, true)) return false;
+    identity = IdentityOf(info, state_->rootVolume);
     return true;
-}
-
-void TargetTree::close() {
-    state_->chain.clear();
-    state_->rootHandle = Handle();
-}
-
-bool TargetTree::rootInPlace() const {
-    // Held without delete sharing, the root can be neither renamed nor
-    // removed: while a folder is there, it is the one opened.
-    const DWORD attributes = GetFileAttributesW(state_->wideRoot.c_str());
-    return state_->rootHandle.valid() && IsFolder(attributes) && !IsLink(attributes);
 }
 
 bool TargetTree::makeFolders(const Text& folder) { return folder.empty() || state_->walk(folder, true, true).complete; }
 
-EntryState TargetTree::look(const Text& path, FileHandle* readable, FileIdentity* identity) {
-    State::Walk walk = state_->walk(path, false);
-    if (!walk.complete) return walk.blocked;
-    const std::wstring full = walk.full();
-    const EntryState state = StateOf(GetFileAttributesW(full.c_str()));
-    if (state != EntryState::File) return state;
-    FileHandle file(reinterpret_cast<std::intptr_t>(CreateFileW(full.c_str(), GENERIC_READ,
-                                                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                                                OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr)));
-    if (!file.valid()) return EntryState::File;  // in use: it cannot be read
-    const HANDLE native = reinterpret_cast<HANDLE>(file.native());
-    EntryInfo info;
-    if (!QueryEntry(native, info)) return EntryState::Other;
-    if (IsLink(info.attributes) || !IsEntryOf(native, walk.parentName, full, walk.name)) return EntryState::Link;
-    if (IsFolder(info.attributes)) return EntryState::Folder;
-    if (identity) identify(file, *identity);
-    if (readable) *readable = std::move(file);
-    return EntryState::File;
+bool TargetTree::walkedThrough(const FileIdentity& folder) const {
+    return folder.volume == state_->rootVolume && state_->walked.count(folder.file) != 0;
 }
 
-FileHandle TargetTree::openForWrite(const Text& path) {
-    State::Walk walk = state_->walk(path, false);
-    if (!walk.complete) return FileHandle();
-    const std::wstring full = walk.full();
-    const DWORD attributes = GetFileAttributesW(full.c_str());
-    constexpr DWORD kFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
-    if (attributes != INVALID_FILE_ATTRIBUTES) {
-        // Refused where creating it anew would be: a read-only, hidden or
-        // system file, a folder; and a link, which is never written through.
-        constexpr DWORD kRefused = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                                   FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
-        if (attributes & kRefused) return FileHandle();
-        // Opened as it is, not emptied yet: what it is gets looked at first.
-        Handle file(CreateFileW(full.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, kFlags, nullptr));
-        EntryInfo info;
-        if (!InfoOf(file, info) || (info.attributes & kRefused) || !IsEntryOf(file.get(), walk.parentName, full, walk.name))
-            return FileHandle();
-        if (info.links <= 1) {
-            LARGE_INTEGER start{};
-            if (!SetFilePointerEx(file.get(), start, nullptr, FILE_BEGIN) || !SetEndOfFile(file.get()))
-                return FileHandle();
-            return FileHandle(reinterpret_cast<std::intptr_t>(file.release()));
+EntryState TargetTree::look(const Text& path, FileHandle* readable, FileIdentity* identity) {
+    State& s = *state_;
+    const State::Walk walk = s.walk(path, false);
+    if (!walk.complete) return walk.blocked;
+    Entry entry = s.entryAt(walk, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    const bool read = entry.state != EntryState::Other;
+    if (!read) entry = s.entryAt(walk, 0, kShareAll);  // in use: what it is, unread
+    if (entry.state == EntryState::Folder && nt_folders::VolumeOf(entry.handle.get()) != s.rootVolume)
+        return EntryState::Link;  // a mount point
+    if (entry.state != EntryState::File && entry.state != EntryState::Folder) return entry.state;
+    if (entry.state == EntryState::File && !read) return EntryState::File;  // a file that refuses reading
+    if (identity) *identity = IdentityOf(entry.info, s.rootVolume);
+    if (readable && entry.state == EntryState::File)
+        *readable = FileHandle(reinterpret_cast<std::intptr_t>(entry.handle.release()));
+    return entry.state;
+}
+
+StagedFile TargetTree::stage(const Text& path) {
+    StagedFile staged;
+    State& s = *state_;
+    const State::Walk walk = s.walk(path, false);
+    if (!walk.complete) return staged;
+    auto state = std::make_unique<StagedFile::State>();
+    const State::Held& parent = s.heldAt(walk.depth);
+    HANDLE own = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), parent.handle.get(), GetCurrentProcess(), &own, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS))
+        return staged;
+    state->parent = Handle(own);
+    state->parentName = parent.name;
+    state->name = walk.name;
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        const std::wstring name = nt_folders::RandomName(L".vantel-", L".tmp");
+        if (name.empty()) break;
+        Handle file;
+        const long status = nt_folders::OpenAt(state->parent.get(), name, GENERIC_READ | GENERIC_WRITE | DELETE, 0,
+                                               FILE_CREATE, FILE_NON_DIRECTORY_FILE, file);
+        if (status >= 0) {
+            state->file = FileHandle(reinterpret_cast<std::intptr_t>(file.release()));
+            staged.state_ = std::move(state);
+            break;
         }
-        // Its other names keep the file: this one goes, a new file takes its place.
-        file = OpenVerified(full, walk.parentName, walk.name, DELETE | FILE_READ_ATTRIBUTES,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
-        if (!file.valid() || !DeleteOpenFile(file.get())) return FileHandle();
-        file = Handle();
-        ++removals_;
-    } else if (!NotFound(GetLastError())) {
-        return FileHandle();
+        if (!nt_folders::Collision(status)) break;
     }
-    return FileHandle(reinterpret_cast<std::intptr_t>(
-        CreateFileW(full.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW, kFlags, nullptr)));
+    return staged;
+}
+
+bool TargetTree::commit(StagedFile& staged) {
+    if (!staged.valid() || staged.state_->committed) return false;
+    StagedFile::State& s = *staged.state_;
+    bool replace = false, otherNames = false;
+    {
+        const Entry there = EntryAt(s.folder(), s.name, 0, kShareAll);
+        // What refuses a writer stays: a read-only, hidden or system file (Wine
+        // running as root would replace one), and anything that is no file.
+        constexpr DWORD kRefused = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+        if (there.state != EntryState::Missing &&
+            (there.state != EntryState::File || (there.info.attributes & kRefused) != 0))
+            return false;
+        replace = there.state == EntryState::File;
+        otherNames = replace && there.info.links > 1;
+    }  // closed: the system replaces no file that is open, ours included
+    if (!nt_folders::RenameAt(Native(s.file), s.parent.get(), s.name, replace)) return false;
+    s.committed = true;
+    if (otherNames) ++removals_;
+    return true;
 }
 
 void TargetTree::clearAttributes(const Text& path) {
-    State::Walk walk = state_->walk(path, false);
+    State& s = *state_;
+    const State::Walk walk = s.walk(path, false);
     if (!walk.complete) return;
-    const std::wstring full = walk.full();
-    Handle entry = OpenVerified(full, walk.parentName, walk.name, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
-    EntryInfo info;
-    if (!InfoOf(entry, info)) return;
-    if (!IsFolder(info.attributes) && info.links > 1) return;
+    const Entry entry = s.entryAt(walk, FILE_WRITE_ATTRIBUTES, kShareAll);
+    if (entry.state != EntryState::Folder && (entry.state != EntryState::File || entry.info.links != 1)) return;
+    // Checked on the handle, after it was opened: a file with no other name
+    // than this one, still here, is no one else's.
+    const Entry there = s.entryAt(walk, 0, kShareAll);
+    if (there.state != entry.state || there.info.fileId != entry.info.fileId) return;
     FILE_BASIC_INFO basic{};
     basic.FileAttributes = FILE_ATTRIBUTE_ARCHIVE;
-    SetFileInformationByHandle(entry.get(), FileBasicInfo, &basic, sizeof basic);
+    SetFileInformationByHandle(entry.handle.get(), FileBasicInfo, &basic, sizeof basic);
 }
 
 bool TargetTree::remove(const Text& path) {
     // The walk holds only the folders above the path: a folder removed here is not held.
-    State::Walk walk = state_->walk(path, false);
+    State& s = *state_;
+    const State::Walk walk = s.walk(path, false);
     if (!walk.complete) return walk.blocked == EntryState::Missing;
-    const std::wstring full = walk.full();
-    const DWORD attributes = GetFileAttributesW(full.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return NotFound(GetLastError());
-    ++removals_;
-    if (IsLink(attributes)) {
-        RemoveLink(full);
-    } else if (IsFolder(attributes)) {
-        ClearFolder(full);
-        RemoveDirectoryW(full.c_str());
-    } else {
-        Handle file = OpenVerified(full, walk.parentName, walk.name, DELETE | FILE_READ_ATTRIBUTES,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
-        if (file.valid()) DeleteOpenFile(file.get());
-    }
-    return Missing(full);
+    const Folder parent = s.heldAt(walk.depth).folder();
+    {
+        Entry entry = EntryAt(parent, walk.name, DELETE, kShareAll);
+        if (entry.state == EntryState::Missing) return true;
+        ++removals_;
+        if (entry.state == EntryState::File ||
+            (entry.state == EntryState::Link && wide_ops::IsLink(entry.info.attributes))) {
+            wide_ops::DeleteOpenFile(entry.handle.get());  // a link goes itself; what it names stays
+        } else if (entry.state == EntryState::Folder) {
+            entry = Entry();
+            Entry folder = nt_folders::FolderAt(parent, walk.name, false, s.rootVolume, DELETE);
+            if (folder.state == EntryState::Folder) {
+                nt_folders::ClearFolderAt(folder.folder(), s.rootVolume);
+                wide_ops::DeleteOpenFile(folder.handle.get());
+            }
+        }
+    }  // closed: the name goes with the last handle
+    return EntryAt(parent, walk.name, 0, kShareAll).state == EntryState::Missing;
 }
 
 bool TargetTree::forceRemove(const Text& path) {
-    State::Walk walk = state_->walk(path, false);
+    State& s = *state_;
+    const State::Walk walk = s.walk(path, false);
     if (!walk.complete) return walk.blocked == EntryState::Missing;
-    const std::wstring full = walk.full();
-    const DWORD attributes = GetFileAttributesW(full.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return NotFound(GetLastError());
-    // Only files are moved out of the way: a link could move what it names.
-    if (IsLink(attributes) || IsFolder(attributes)) return false;
-    if (!OpenVerified(full, walk.parentName, walk.name, FILE_READ_ATTRIBUTES,
-                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)
-             .valid())
-        return false;
-    ++removals_;
-    return ForceRemove(full);
+    const Folder parent = s.heldAt(walk.depth).folder();
+    {
+        Entry entry = EntryAt(parent, walk.name, DELETE, kShareAll);
+        if (entry.state == EntryState::Missing) return true;
+        // Only files are moved out of the way: a link could move what it names.
+        if (entry.state != EntryState::File) return false;
+        ++removals_;
+        if (!wide_ops::DeleteOpenFile(entry.handle.get())) nt_folders::MoveAside(std::move(entry.handle));
+    }
+    return EntryAt(parent, walk.name, 0, kShareAll).state == EntryState::Missing;
 }

@@ -8,14 +8,24 @@
 #
 #   tools/bench/peer.sh [RUNS] [TOTAL_BYTES]
 # Needs the native and win32 builds (scripts/build.sh) and Debian's nsis.
+# Where the host runs no 32-bit code, ours runs as the x86_64 twin
+# (build/win64, 64-bit Wine) and the NSIS side, a 32-bit program, is left out.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 runs=${1:-5}
 total=${2:-188802229}
-command -v makensis >/dev/null || { echo "peer.sh: makensis missing (apt-get install nsis)" >&2; exit 2; }
+source "$root/scripts/windows-arch.sh"
+if host_runs_i386; then
+  arch=i686 build=win32 nsis=1
+else
+  arch=x86_64 build=win64 nsis=0
+fi
+if [ "$nsis" -eq 1 ]; then
+  command -v makensis >/dev/null || { echo "peer.sh: makensis missing (apt-get install nsis)" >&2; exit 2; }
+fi
 
 source "$root/scripts/wine-session.sh"
-wine_session_start "$root"
+wine_session_start "$root" "$arch"
 trap wine_session_end EXIT
 drive="$WINEPREFIX/drive_c"
 name="peerbench-$total"
@@ -28,7 +38,8 @@ if [ ! -d "$work/src" ]; then
   "$root/build/native/tools/bench/ezbench" generate "$work" "$total" >/dev/null
 fi
 [ -f "$work/payload.ez" ] || "$root/build/native/tools/ezpack/ezpack" pack "$work/src" "$work/payload.ez" >/dev/null
-cat >"$work/peer.nsi" <<NSI
+if [ "$nsis" -eq 1 ]; then
+  cat >"$work/peer.nsi" <<NSI
 Unicode true
 SetCompressor zlib
 RequestExecutionLevel user
@@ -40,11 +51,12 @@ Section
   File /r "$work/src/*.*"
 SectionEnd
 NSI
-[ -f "$work/peer.exe" ] || makensis -V1 "$work/peer.nsi" >/dev/null
+  [ -f "$work/peer.exe" ] || makensis -V1 "$work/peer.nsi" >/dev/null
+fi
 
-cp "$root/build/win32/tools/ezpack/ezpack.exe" "$root/build/win32/tools/bench/ezbench.exe" "$work/"
+cp "$root/build/$build/tools/ezpack/ezpack.exe" "$root/build/$build/tools/bench/ezbench.exe" "$work/"
 now() { date +%s.%N; }
-run_wine() { "${WINE_LOCALE[@]}" wine "$@" 2>/dev/null </dev/null; }
+run_wine() { "${WINE_LOCALE[@]}" "$WINE_LOADER" "$@" 2>/dev/null </dev/null; }
 # Whole-process wall seconds of one Wine run.
 timed() {
   local start
@@ -70,13 +82,15 @@ for i in $(seq "$runs"); do
   rm -rf "$work/ours" "$work/dst" "$work/nsis"; sync
   timed "$win\\ezpack.exe" extract "$win\\payload.ez" "$win\\ours" >>"$work/tool-fresh"
   timed_installer >>"$work/inst-fresh"
-  timed "$win\\peer.exe" /S "/D=$win\\nsis" >>"$work/peer-fresh"
+  [ "$nsis" -eq 0 ] || timed "$win\\peer.exe" /S "/D=$win\\nsis" >>"$work/peer-fresh"
   timed "$win\\ezpack.exe" extract "$win\\payload.ez" "$win\\ours" >>"$work/tool-again"
   timed_installer >>"$work/inst-again"
-  timed "$win\\peer.exe" /S "/D=$win\\nsis" >>"$work/peer-again"
+  [ "$nsis" -eq 0 ] || timed "$win\\peer.exe" /S "/D=$win\\nsis" >>"$work/peer-again"
 done
 # Every extraction must have produced the source tree.
-for d in ours dst nsis; do
+trees="ours dst"
+[ "$nsis" -eq 0 ] || trees="$trees nsis"
+for d in $trees; do
   diff -r "$work/src" "$work/$d" >/dev/null || { echo "peer.sh: $d differs from the source tree" >&2; exit 1; }
 done
 
@@ -84,12 +98,17 @@ done
 report() {
   local ours peer pairs
   ours=$(median <"$work/$1")
+  if [ "$nsis" -eq 0 ]; then
+    printf '%-44s ours %5.2f s\n' "$3" "$ours"
+    return
+  fi
   peer=$(median <"$work/peer-$2")
   pairs=$(paste -d' ' "$work/$1" "$work/peer-$2" | awk '{printf "%s%.2f", (NR > 1 ? " " : ""), $1 / $2}')
   printf '%-44s ours %5.2f s  nsis %5.2f s  ratio %.2f  pairs: %s\n' "$3" "$ours" "$peer" \
     "$(echo "$ours / $peer" | bc -l)" "$pairs"
 }
-echo "$total bytes, $runs alternating runs each, Wine wall seconds"
+echo "$total bytes, $runs alternating runs each, Wine wall seconds ($arch)"
+[ "$nsis" -eq 1 ] || echo "nsis: left out, this host runs no 32-bit code and the NSIS installer is a 32-bit program"
 report tool-fresh fresh "fresh, ezpack.exe extract (check included)"
 report inst-fresh fresh "fresh, the installer's way (check aside)"
 report tool-again again "unchanged, ezpack.exe extract (check incl.)"

@@ -1,0 +1,78 @@
+#pragma once
+// Windows folder work relative to held folder handles, shared by the file
+// operations and the target tree: NtCreateFile with a root directory handle
+// and FILE_OPEN_REPARSE_POINT (the twin of openat with O_NOFOLLOW), renames
+// and deletions through handles. Nothing is looked up again by path.
+//
+// Under Wine a Unix link to a folder or a file opens what it names even
+// with FILE_OPEN_REPARSE_POINT; such an entry is told by the name its handle
+// reports, which is then not the folder's name and the entry's.
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+#include "payload/file_ops_win32.h"
+#include "payload/target_tree.h"
+
+namespace nt_folders {
+
+using wide_ops::Handle;
+
+constexpr DWORD kFolderAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// Held so: no one can rename or delete it while the handle is open.
+constexpr DWORD kShareNoDelete = FILE_SHARE_READ | FILE_SHARE_WRITE;
+// What a volume query gives when the system cannot tell.
+constexpr std::uint64_t kUnknownVolume = ~0ull;
+
+// A folder held open, with the name its volume gives it (no drive, no
+// final separator).
+struct Folder {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    std::wstring name;
+};
+
+// NtCreateFile of `name` inside `parent`, synchronous, never following a
+// link at the name. The NTSTATUS.
+long OpenAt(HANDLE parent, const std::wstring& name, DWORD access, DWORD share, DWORD disposition, DWORD options,
+            Handle& out);
+bool NotFound(long status);
+bool Collision(long status);
+
+// True when `entry`, opened as `name` in `parent`, is that entry itself;
+// `entryName` receives the name its handle reports.
+bool IsEntryAt(HANDLE entry, const Folder& parent, const std::wstring& name, std::wstring& entryName);
+
+// An entry opened in a held folder, and what it is: a link (a reparse
+// point, or a Wine link told by its name) or a folder on another volume is
+// never taken for a file or a folder.
+struct Entry {
+    Handle handle;
+    EntryState state = EntryState::Missing;
+    wide_ops::EntryInfo info;  // with the file ID
+    std::wstring name;         // as the volume names it
+    Folder folder() const { return Folder{handle.get(), name}; }
+};
+Entry EntryAt(const Folder& parent, const std::wstring& name, DWORD access, DWORD share, DWORD options = 0);
+// A folder in `parent`, made first when `create` and missing, held without
+// delete sharing (plus `access`); Link when it is a link or not on `volume`.
+Entry FolderAt(const Folder& parent, const std::wstring& name, bool create, std::uint64_t volume, DWORD access = 0);
+
+// The volume's serial number, kUnknownVolume when it cannot be told.
+std::uint64_t VolumeOf(HANDLE handle);
+// Gives the entry the name `name` in `folder`.
+bool RenameAt(HANDLE entry, HANDLE folder, const std::wstring& name, bool replace);
+// Everything inside the held folder, depth first: links removed where the
+// handle shows them, never entered; a folder on another volume left alone.
+void ClearFolderAt(const Folder& folder, std::uint64_t volume);
+// Moves a file opened with DELETE access out of its folder into a fresh
+// work folder of this run's own under the temporary folder, deletes it
+// there through its handle when it can, and the work folder with it once
+// empty. True when the file was moved.
+bool MoveAside(Handle file);
+// `prefix`, 16 random hex digits and `suffix`: a name no one can guess;
+// empty on failure.
+std::wstring RandomName(const wchar_t* prefix, const wchar_t* suffix = L"");
+
+}  // namespace nt_folders
