@@ -35,6 +35,11 @@ TextList SortedEntries(const Text& folder) {
     return names;
 }
 
+BOOL CALLBACK FirstLanguage(HMODULE, LPCSTR, LPCSTR, WORD found, LONG_PTR into) {
+    *reinterpret_cast<WORD*>(into) = found;
+    return FALSE;
+}
+
 // A copy of the installer that carries `archive` as its payload instead.
 std::string InstallerCarrying(const char* name, const ByteBuffer& archive) {
     const ByteBuffer envelope = packEnvelope(archive);
@@ -46,11 +51,7 @@ std::string InstallerCarrying(const char* name, const ByteBuffer& archive) {
     // The payload keeps its resource name and language, so the copy finds it where the installer looks.
     WORD language = 0;
     if (HMODULE image = LoadLibraryExA(name, nullptr, LOAD_LIBRARY_AS_DATAFILE)) {
-        EnumResourceLanguagesA(image, RT_RCDATA, VANTEL_PAYLOAD_RESOURCE,
-                               [](HMODULE, LPCSTR, LPCSTR, WORD found, LONG_PTR into) {
-                                   *reinterpret_cast<WORD*>(into) = found;
-                                   return FALSE;
-                               },
+        EnumResourceLanguagesA(image, RT_RCDATA, VANTEL_PAYLOAD_RESOURCE, FirstLanguage,
                                reinterpret_cast<LONG_PTR>(&language));
         FreeLibrary(image);
     }
@@ -271,8 +272,10 @@ TEST(Install, ARecordThatDoesNotVerifyEndsOnTheFailurePageAndLeavesNoFile) {
     ExpectFailurePage(wizard, "unverified-page3.png");
     EXPECT_TRUE(wizard.Close());
     EXPECT_FALSE(pathExists(productDir + "\\" + kNotesFile));
-    for (const ArchiveEntry& record : records)
-        if (record.path != kNotesFile) EXPECT_EQ(md5OfFile(productDir + "\\" + record.path), record.md5) << record.path;
+    for (const ArchiveEntry& record : records) {
+        if (record.path == kNotesFile) continue;
+        EXPECT_EQ(md5OfFile(productDir + "\\" + record.path), record.md5) << record.path;
+    }
     TextList files;  // nothing else, under any name
     collectFiles(productDir, files);
     EXPECT_EQ(files.size(), records.size() - 1);
