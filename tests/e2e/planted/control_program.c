@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <objbase.h>
+#include <oleauto.h>
 #include <shellapi.h>
 #include <shlwapi.h>
 #include <stdlib.h>
@@ -17,6 +18,7 @@ void ImportedDlls(void) {
     InitCommonControls();     // comctl32
     DeleteDC(NULL);           // gdi32
     CoTaskMemFree(NULL);      // ole32
+    SysFreeString(NULL);      // oleaut32
     ShellExecuteExW(NULL);    // shell32
     PathFindFileNameW(L"");   // shlwapi
     GetDesktopWindow();       // user32
