@@ -60,7 +60,7 @@ bool CheckEnvelopeHeader(const std::uint8_t* header, std::size_t got, std::strin
 
 }  // namespace
 
-std::string ReadFramedRecord(ArchiveCursor& cursor, InflateSource& source, RecordHeader& header) {
+std::string ReadFramedHeader(ArchiveCursor& cursor, InflateSource& source, RecordHeader& header) {
     std::uint8_t words[16];
     if (source.read(words, sizeof words) < sizeof words) return "is missing";
     const auto pathLength = static_cast<std::int32_t>(ReadLe32(words));
@@ -78,10 +78,12 @@ std::string ReadFramedRecord(ArchiveCursor& cursor, InflateSource& source, Recor
     header.attributes = cursor.takeAttributeWord(attributesLength);
     if (cursor.failed()) return "is too large to read";
     const std::uint64_t fields = kMd5TextLength + static_cast<std::uint64_t>(pathLength) + attributesLength;
-    if (source.consumed() - start < fields ||
-        source.skip(static_cast<std::size_t>(dataLength)) < static_cast<std::size_t>(dataLength))
-        return "is cut short";
-    return std::string();
+    return source.consumed() - start < fields ? "is cut short" : std::string();
+}
+
+std::string SkipFramedData(InflateSource& source, std::int32_t dataLength) {
+    const auto length = static_cast<std::size_t>(dataLength);
+    return source.skip(length) < length ? "is cut short" : std::string();
 }
 
 std::string FramingEnd(InflateSource& source) {
@@ -116,9 +118,11 @@ bool CheckArchive(PackedInput& input, std::string& reason, const ArchiveVisitor&
     const std::string of = " of " + std::to_string(count);
     for (std::int32_t i = 1; i <= count; ++i) {
         RecordHeader header;
-        const std::string wrong = ReadFramedRecord(cursor, source, header);
+        std::string wrong = ReadFramedHeader(cursor, source, header);
+        const std::int32_t dataLength = header.dataLength;
+        if (wrong.empty() && visitor.record && !visitor.record(i, header)) return false;
+        if (wrong.empty()) wrong = SkipFramedData(source, dataLength);
         if (!wrong.empty()) return broken("corrupt archive: record " + std::to_string(i) + of + " " + wrong);
-        if (visitor.record && !visitor.record(i, header)) return false;
     }
     const std::string trailing = FramingEnd(source);
     if (!trailing.empty()) return broken("corrupt archive: " + trailing + " (record " + std::to_string(count) + of + ")");

@@ -12,15 +12,18 @@
 #include "payload/inflate_source.h"
 #include "payload/packed_input.h"
 
-// Sees the count first, then each record's header in turn.
+// Sees the count first, then each record's header in turn, before its
+// data is read through (so a visitor may work while the stream inflates).
 struct ArchiveVisitor {
     std::function<bool(std::int32_t count)> count;  // false stops the walk
     std::function<bool(std::int32_t number, RecordHeader& header)> record;
 };
 
-// Reads one record (its header, then through its data) from the cursor
-// over `source`. Empty when it is whole; otherwise what is wrong with it.
-std::string ReadFramedRecord(ArchiveCursor& cursor, InflateSource& source, RecordHeader& header);
+// Reads one record's header from the cursor over `source`. Empty when its
+// fields are whole; otherwise what is wrong with it.
+std::string ReadFramedHeader(ArchiveCursor& cursor, InflateSource& source, RecordHeader& header);
+// Moves past the record's data. Empty when it is whole.
+std::string SkipFramedData(InflateSource& source, std::int32_t dataLength);
 // Empty when the stream ends right after the last record.
 std::string FramingEnd(InflateSource& source);
 
