@@ -6,7 +6,7 @@
 #include <shlguid.h>
 #include <shlobj.h>
 
-#include "app/com_owner.h"
+#include "system/com_owner.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/com_owner.h"
+#include "system/com_owner.h"
 #include "system/wide_text.h"
 
 namespace {

@@ -5,6 +5,7 @@
 
 #include <atomic>
 
+#include "system/com_owner.h"
 #include "system/system_library.h"
 #include "system/wide_text.h"
 
@@ -120,6 +121,9 @@ Text SpecialFolderPath(int folderId) {
 }
 
 Text BrowseForFolder(HWND owner, const Text& title, int rootFolderId) {
+    // The new-style dialog (its edit box and "make new folder") is built
+    // from COM objects, which need an apartment on the calling thread.
+    ComApartment apartment;
     ItemList root;
     SHGetSpecialFolderLocation(owner, rootFolderId, &root.pidl);
     const std::wstring wideTitle = Wide(TextFromBytes(title.data(), title.size()));
