@@ -6,6 +6,12 @@
 #include <shlguid.h>
 #include <shlobj.h>
 
+#include <chrono>
+#include <memory>
+#include <system_error>
+#include <thread>
+
+#include "payload/bounded_queue.h"
 #include "system/com_owner.h"
 
 namespace {
@@ -43,9 +49,7 @@ ComPtr<IShellDispatch2> DesktopAutomation() {
     return application.As<IShellDispatch2>(IID_IShellDispatch2);
 }
 
-}  // namespace
-
-bool StartOnDesktop(const DesktopStart& start) {
+bool StartNow(const DesktopStart& start) {
     ComApartment apartment;  // outlives every pointer below
     if (!apartment.Usable()) return false;
     ComPtr<IShellDispatch2> shell = DesktopAutomation();
@@ -57,4 +61,25 @@ bool StartOnDesktop(const DesktopStart& start) {
     // a refusal is never retried with this process's token.
     shell->ShellExecute(file.get(), parameters.value(), directory.value(), verb.value(), show.value());
     return true;
+}
+
+}  // namespace
+
+bool TakenWithin(std::function<bool()> start, unsigned limitMs) {
+    // Shared by the caller and the thread, so the thread may outlive the
+    // wait: a shell that answers late still finds all it uses.
+    auto answers = std::make_shared<BoundedQueue<bool>>(1);
+    auto ask = [answers, start = std::move(start)] { answers->push(start()); };
+    try {
+        std::thread(ask).detach();
+    } catch (const std::system_error&) {
+        ask();  // no thread to be had: asked here, as it was before
+    }
+    bool taken = false;
+    if (!answers->popWithin(taken, std::chrono::milliseconds(limitMs))) return true;
+    return taken;
+}
+
+bool StartOnDesktop(const DesktopStart& start) {
+    return TakenWithin([start] { return StartNow(start); }, kDesktopAnswerMs);
 }

@@ -1,8 +1,10 @@
 #pragma once
-// The one queue between the extraction's two threads: a fixed number of
+// The one queue between two threads (the extraction's reader and writer;
+// the finish page and its call to the desktop's shell): a fixed number of
 // items in flight, so the producer can run ahead only that far. Closing it
 // wakes both sides; a closed queue takes nothing and hands out what it
 // still holds.
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -29,6 +31,17 @@ public:
         std::unique_lock<std::mutex> lock(mutex_);
         notEmpty_.wait(lock, [&] { return closed_ || !items_.empty(); });
         if (items_.empty()) return false;
+        item = std::move(items_.front());
+        items_.pop_front();
+        notFull_.notify_one();
+        return true;
+    }
+
+    // As pop, but false too when nothing came within `limit`.
+    bool popWithin(T& item, std::chrono::milliseconds limit) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (!notEmpty_.wait_for(lock, limit, [&] { return closed_ || !items_.empty(); }) || items_.empty())
+            return false;
         item = std::move(items_.front());
         items_.pop_front();
         notFull_.notify_one();

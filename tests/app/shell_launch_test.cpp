@@ -2,8 +2,11 @@
 // the finish page's starts go.
 #include <gtest/gtest.h>
 
+#include <future>
+#include <memory>
 #include <vector>
 
+#include "app/desktop_shell.h"
 #include "app/install_sequence.h"
 #include "app/shell_launch.h"
 #include "system/wide_text.h"
@@ -148,4 +151,21 @@ TEST(FinishLaunch, GoesStraightToTheSystemWithoutADesktopShell) {
     EXPECT_EQ(seen.parameters, "");
     EXPECT_EQ(seen.directory, "");
     EXPECT_EQ(seen.record.nShow, SW_SHOWNORMAL);
+}
+
+// A desktop shell that never answers holds the finish click only so long,
+// and counts as having taken the start: it is never asked elsewhere, with
+// this process's token, while it may still carry it out.
+TEST(FinishLaunch, ADesktopShellThatDoesNotAnswerHoldsTheClickOnlySoLong) {
+    auto release = std::make_shared<std::promise<void>>();
+    std::shared_future<void> released = release->get_future().share();
+    EXPECT_TRUE(TakenWithin(
+        [released] {
+            released.wait();
+            return false;
+        },
+        50));
+    release->set_value();  // the late answer finds all it uses still there
+    EXPECT_FALSE(TakenWithin([] { return false; }, 60000));
+    EXPECT_TRUE(TakenWithin([] { return true; }, 60000));
 }
