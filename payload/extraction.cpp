@@ -11,6 +11,7 @@
 #include "payload/archive_path.h"
 #include "payload/bounded_queue.h"
 #include "payload/file_ops.h"
+#include "payload/free_space.h"
 #include "payload/inflate_source.h"
 #include "payload/md5.h"
 #include "payload/target_tree.h"
@@ -214,6 +215,12 @@ bool SameDigest(const Text& a, const Text& b) { return LowerAscii(a) == LowerAsc
 // component of a record's path is always its file's name.
 Text RecordFolder(const Text& path) { return fileFolderPart(path); }
 
+// A folder as the user reads it, without the separator at its end.
+Text WithoutSeparator(Text folder) {
+    while (folder.size() > 1 && folder.back() == '\\') folder.pop_back();
+    return folder;
+}
+
 // Files by what they are rather than by any name of theirs.
 using FileKeys = std::set<std::pair<std::uint64_t, std::uint64_t>>;
 std::pair<std::uint64_t, std::uint64_t> KeyOf(const FileIdentity& identity) { return {identity.volume, identity.file}; }
@@ -232,6 +239,7 @@ struct FoundFiles {
     std::vector<RecordHeader> headers;
     bool headersKept = false;
     std::int32_t lastChanged = 0;  // the last record that may need its data
+    std::uint64_t bytesToAdd = 0;  // of records whose file is missing or of another size
 };
 
 // What the kept headers of a survey may cost.
@@ -281,31 +289,34 @@ Finding Judge(TargetTree& tree, const RecordHeader& record, const Hint* hint = n
 // does not verify is removed, so the path keeps what it had.
 class RecordWriter {
 public:
-    RecordWriter(TargetTree& tree, const Text& path, Text& line)
-        : tree_(tree), path_(path), line_(line), staged_(tree.stage(path)) {
+    RecordWriter(TargetTree& tree, const Text& folder, const RecordHeader& record, Text& line, ExtractFailure& failure)
+        : tree_(tree), path_(record.path), line_(line), failure_(failure), staged_(tree.stage(record.path)) {
         line_ += "，文件有变化，需要写入";
-        if (!staged_.valid()) retry();  // the folder takes no new file
+        if (staged_.valid()) return;
+        retry();  // the folder takes no new file
+        NoteRefusedFolder(folder, static_cast<std::uint64_t>(std::max(record.dataLength, 0)));
     }
 
     void write(const ByteBuffer& bytes) {
         if (!staged_.valid()) return;
         readBack_.resize(bytes.size());
         const FileHandle& file = staged_.file();
-        if (writeExactly(file, bytes.data(), bytes.size()) &&
-            readExactlyAt(file, written_, readBack_.data(), readBack_.size())) {
+        if (!writeExactly(file, bytes.data(), bytes.size())) {
+            fail(LastErrorIsDiskFull() ? FailureCause::DiskFull : FailureCause::Other);
+        } else if (readExactlyAt(file, written_, readBack_.data(), readBack_.size())) {
             digest_.update(readBack_.data(), readBack_.size());
             written_ += bytes.size();
-            return;
+        } else {
+            fail(FailureCause::Other);
         }
-        // The bytes written so far are gone from the stream: the next pass writes the file anew.
-        staged_ = StagedFile();
-        retry();
     }
 
     bool finish(const RecordHeader& record, FileKeys& written) {
         std::size_t size = 0;
-        const bool verified = staged_.valid() && openFileSize(staged_.file(), size) && size == written_ &&
-                              SameDigest(digest_.finish(), record.md5);
+        const bool whole = staged_.valid() && openFileSize(staged_.file(), size) && size == written_;
+        const bool verified = whole && SameDigest(digest_.finish(), record.md5);
+        // All of the record's bytes arrived and are not what it says they are.
+        if (whole && !verified) failure_.note(FailureCause::Damaged);
         bool done = verified && tree_.commit(staged_);
         if (verified && !done) {
             // Refused by what is there (read-only, in use, a folder, a link): it goes, then once more.
@@ -313,6 +324,7 @@ public:
             tree_.clearAttributes(path_);
             if (!tree_.remove(path_)) tree_.forceRemove(path_);
             done = tree_.commit(staged_);
+            if (!done) failure_.note(FailureCause::InUse, path_);
         }
         FileIdentity identity;
         if (done && tree_.identify(staged_.file(), identity)) written.insert(KeyOf(identity));
@@ -328,9 +340,26 @@ private:
         retried_ = true;
     }
 
+    // The bytes written so far are gone from the stream: the next pass writes the file anew.
+    void fail(FailureCause why) {
+        staged_ = StagedFile();
+        retry();
+        failure_.note(why);
+    }
+
+    // A folder that takes no new file is full, or not the caller's to write.
+    void NoteRefusedFolder(const Text& folder, std::uint64_t wanted) {
+        std::uint64_t available = 0;
+        if (FreeSpaceFor(folder, available) && available < std::max<std::uint64_t>(wanted, 1))
+            failure_.note(FailureCause::DiskFull);
+        else
+            failure_.note(FailureCause::NoPermission, folder);
+    }
+
     TargetTree& tree_;
     Text path_;
     Text& line_;
+    ExtractFailure& failure_;
     StagedFile staged_;
     Md5 digest_;  // of the bytes read back
     ByteBuffer readBack_;
@@ -360,7 +389,7 @@ public:
         while (reader.pop(item)) {
             switch (item.kind) {
             case StreamItem::Kind::Count:
-                if (!RecordCountValid(item.number)) return 0;
+                if (!RecordCountValid(item.number)) return damaged();
                 count_ = item.number;
                 if (call_.finished.empty()) call_.finished.assign(static_cast<std::size_t>(count_) + 1, 0);
                 break;
@@ -373,14 +402,17 @@ public:
             case StreamItem::Kind::End:
                 end();
                 break;
-            case StreamItem::Kind::Broken: return 0;
+            case StreamItem::Kind::Broken: return damaged();
             case StreamItem::Kind::Checked: break;
             }
         }
-        return count_ > 0 ? -1 : 0;
+        return count_ > 0 ? -1 : damaged();
     }
 
     std::int32_t count() const { return count_; }
+    // Why this pass left records unfinished, and their bytes.
+    const ExtractFailure& failure() const { return failure_; }
+    std::uint64_t unwrittenBytes() const { return unwritten_; }
 
     // Goes on from record `from` with headers the survey kept. Returns the
     // first record that needs its data (its header already taken), or
@@ -413,7 +445,14 @@ private:
             finish(true);
             return true;
         }
-        if (!tree_.opened() || !tree_.rootInPlace()) return false;
+        if (!tree_.opened()) {
+            failure_.note(FailureCause::NoPermission, WithoutSeparator(target_));
+            return false;
+        }
+        if (!tree_.rootInPlace()) {
+            failure_.note(FailureCause::Other);
+            return false;
+        }
         tree_.makeFolders(RecordFolder(record_.path));
         const Finding now = judge();
         if (now.matches(record_)) {
@@ -424,10 +463,12 @@ private:
         }
         if (Contradicts(now)) {
             line_ += "，文件有变化，需要写入，写入失败！！！";
+            failure_.note(FailureCause::Other);
             finish(false);
             return true;
         }
-        writer_ = std::make_unique<RecordWriter>(tree_, record_.path, line_);
+        writer_ = std::make_unique<RecordWriter>(tree_, WithoutSeparator(target_ + RecordFolder(record_.path)),
+                                                 record_, line_, failure_);
         return true;
     }
 
@@ -467,14 +508,23 @@ private:
             call_.finished[number_] = 1;
             ++call_.done;
             call_.finishedPaths.insert(LowerAscii(record_.path));
+        } else {
+            unwritten_ += static_cast<std::uint64_t>(std::max(record_.dataLength, 0));
         }
         if (out_.trace && out_.traceSink) out_.traceSink(fullPath_, line_);
+    }
+
+    int damaged() {
+        failure_.note(FailureCause::Damaged);
+        return 0;
     }
 
     const Text& target_;
     TargetTree& tree_;
     const ExtractOutputs& out_;
     CallState& call_;
+    ExtractFailure failure_;
+    std::uint64_t unwritten_ = 0;
     std::int32_t count_ = 0;
     std::int32_t number_ = 0;
     RecordHeader record_;
@@ -520,6 +570,8 @@ bool Survey(PackedInput& input, TargetTree& tree, FoundFiles& found) {
         if (!IsSafeArchivePath(header.path)) continue;
         const std::size_t at = static_cast<std::size_t>(item.number);
         const Finding finding = tree.opened() ? Judge(tree, header) : Finding();
+        const std::uint64_t length = static_cast<std::uint64_t>(std::max(header.dataLength, 0));
+        if (finding.state != EntryState::File || finding.identity.size != length) found.bytesToAdd += length;
         if (finding.stable) {
             found.digested[at] = 1;
             found.identity[at] = finding.identity;
@@ -562,13 +614,24 @@ bool PrepareFolder(const Text& folder) {
 }
 
 int ExtractPasses(PackedInput& input, const Text& target, const ExtractOutputs& out, bool streamChecked) {
+    ExtractFailure unread;
+    ExtractFailure& failure = out.failure ? *out.failure : unread;
+    failure = ExtractFailure();
     TargetTree tree(target);
     FoundFiles found;
     if (!streamChecked) {
         // An existing target is digested while the archive is judged;
-        // nothing is made before the archive has passed.
+        // nothing is made before the archive has passed and fits.
         tree.open();
-        if (!Survey(input, tree, found)) return 0;
+        if (!Survey(input, tree, found)) {
+            failure.note(FailureCause::Damaged);
+            return 0;
+        }
+        std::uint64_t available = 0;
+        if (FreeSpaceFor(target, available) && available < found.bytesToAdd) {
+            failure = ExtractFailure{FailureCause::DiskFull, Text(), found.bytesToAdd, available, true};
+            return 0;
+        }
     }
     // Not checked here: the first record that needs the target fails the call.
     if (!tree.opened()) tree.open(true);
@@ -578,8 +641,17 @@ int ExtractPasses(PackedInput& input, const Text& target, const ExtractOutputs& 
         const FoundFiles* survey = pass == 0 && !found.digested.empty() ? &found : nullptr;
         PassConsumer consumer(target, tree, out, call, survey);
         const int result = RunPass(input, earlier, consumer, survey && survey->headersKept ? survey : nullptr);
+        const bool whole = result < 0 && call.done == static_cast<std::size_t>(consumer.count());
+        failure = whole ? ExtractFailure() : consumer.failure();
+        if (whole) return 1;
         if (result >= 0) return result;
-        if (call.done == static_cast<std::size_t>(consumer.count())) return 1;
+        if (failure.cause == FailureCause::DiskFull) {
+            // Another pass finds no more room.
+            failure.needed = consumer.unwrittenBytes();
+            FreeSpaceFor(target, failure.available);
+            return 0;
+        }
     }
+    if (failure.cause == FailureCause::None) failure.cause = FailureCause::Other;
     return 0;
 }

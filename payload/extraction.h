@@ -4,6 +4,7 @@
 // (change detection, writing, read-back), fed through a bounded queue.
 #include <functional>
 
+#include "payload/extract_failure.h"
 #include "payload/packed_input.h"
 #include "system/text.h"
 
@@ -15,12 +16,14 @@ struct ExtractOutputs {
     TextList* md5List = nullptr;  // filled only with pathList
     bool trace = false;
     TraceSink traceSink;
+    ExtractFailure* failure = nullptr;  // why the call returned 0
 };
 
 // The target ends with "\" and has been created if it could be. 1 when
 // every record is finished, 0 otherwise. Unless the caller already knows
 // the stream unpacks, it is inflated once first, so a damaged stream
-// writes nothing.
+// writes nothing, and the room the records need is compared with the
+// target volume's free space before anything is made.
 int ExtractPasses(PackedInput& input, const Text& target, const ExtractOutputs& out, bool streamChecked);
 
 // Creates the folder; when that fails, clears whatever is there and tries once more.

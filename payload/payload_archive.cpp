@@ -95,12 +95,16 @@ int PayloadArchive::extractArchive(PackedInput& payload, Text& targetDirectory, 
                                    bool payloadChecked) {
     // Nothing thrown below (memory running out, a sink that throws) leaves
     // the call: it is a failure result like any other.
+    failure = ExtractFailure();
+    failure.cause = FailureCause::Other;
     try {
         targetDirectory = NormaliseDirectory(targetDirectory);
         if (!password.empty()) return 0;  // no cipher: an enciphered archive cannot be read
         entries.clear();
-        return ExtractPasses(payload, targetDirectory, {pathList, md5List, trace, traceSink}, payloadChecked);
+        return ExtractPasses(payload, targetDirectory, {pathList, md5List, trace, traceSink, &failure},
+                             payloadChecked);
     } catch (...) {
+        if (failure.cause == FailureCause::None) failure.cause = FailureCause::Other;
         return 0;
     }
 }

@@ -52,4 +52,6 @@ public:
 
     std::vector<ArchiveEntry> entries;
     Text baseDirectory;
+    // Why the last extractArchive returned 0.
+    ExtractFailure failure;
 };

@@ -10,6 +10,7 @@ namespace {
 struct Outcome {
     int result = -1;
     TextList paths, md5s, lines;
+    ExtractFailure failure;
 };
 
 Outcome Extract(const ByteBuffer& envelope, Text& target, const Text& password = Text()) {
@@ -17,6 +18,7 @@ Outcome Extract(const ByteBuffer& envelope, Text& target, const Text& password =
     PayloadArchive archive;
     run.result = archive.extractArchive(envelope, target, password, &run.paths, &run.md5s, true,
                                         [&](const Text&, const Text& line) { run.lines.push_back(line); });
+    run.failure = archive.failure;
     return run;
 }
 
@@ -46,6 +48,7 @@ TEST(Extract, WritesFilesAndSkipsThemWhenUnchanged) {
     }
     Outcome second = Extract(envelope, target);
     EXPECT_EQ(second.result, 1);
+    EXPECT_EQ(second.failure.cause, FailureCause::None);
     EXPECT_EQ(second.paths, first.paths);
     EXPECT_EQ(second.md5s, first.md5s);
     for (std::size_t i = 0; i < aged.size(); ++i)
@@ -135,6 +138,7 @@ TEST(Extract, AFileThatDoesNotVerifyLeavesWhatWasThere) {
     changed.md5 = fresh.md5 = Md5OfBytes(Bytes("neither"));
     Outcome run = Extract(Envelope({changed, fresh}), target);
     EXPECT_EQ(run.result, 0);
+    EXPECT_EQ(run.failure.cause, FailureCause::Damaged);
     EXPECT_EQ(Contents(target + "old.txt"), "old");
     // Nothing of the unverified bytes stays, under any name.
     EXPECT_EQ(listDirectory(target), TextList{"old.txt"});
@@ -185,6 +189,7 @@ TEST(Extract, AnArchiveThatIsNotWholeWritesNothing) {
         Text target = dir / "out";
         Outcome run = Extract(packEnvelope(archive), target);
         EXPECT_EQ(run.result, 0);
+        EXPECT_EQ(run.failure.cause, FailureCause::Damaged);
         EXPECT_TRUE(run.paths.empty());
         EXPECT_FALSE(pathExists(target));
     }

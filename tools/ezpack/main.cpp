@@ -219,6 +219,12 @@ int RunExtract(const std::vector<Argument>& args, bool trace) {
         std::printf("%d records extracted into %s\n", count, ConsolePath(target).c_str());
         return kExitOk;
     }
+    const ExtractFailure& why = extractor.failure;
+    const std::string room = why.cause == FailureCause::DiskFull ? "need " + std::to_string(why.needed) + " bytes, " +
+                                                                       std::to_string(why.available) + " free"
+                                                                 : std::string();
+    if (why.cause == FailureCause::DiskFull && why.beforeWriting)
+        return Fail(kExitBadInput, args[1], "not enough space: " + room);
     if (report.Seen() == 0 && !ReadArchive(input, archive, reason)) {
         if (!targetExisted) removeFolder(target);  // made for nothing
         return Fail(kExitBadInput, args[0], reason);
@@ -230,7 +236,7 @@ int RunExtract(const std::vector<Argument>& args, bool trace) {
     if (subject.empty()) subject = target;
     return Fail(kExitIncomplete, ConsolePath(subject),
                 "could not be written (" + std::to_string(unfinished) + " of " + std::to_string(total) +
-                    " records unfinished)");
+                    " records unfinished" + (room.empty() ? "" : "; the disk is full: " + room) + ")");
 }
 
 int RunVerify(const std::vector<Argument>& args, bool) {
