@@ -527,6 +527,18 @@ bool InstallerWindow::IsChecked(int id) {
     return checked;
 }
 
+void InstallerWindow::SetChecked(int id, bool checked) {
+    RunOnWindowThread([&] {
+        if (HWND control = Control(id)) SendMessageW(control, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+    });
+}
+
+void InstallerWindow::ShowControl(int id, bool visible) {
+    RunOnWindowThread([&] {
+        if (HWND control = Control(id)) ShowWindow(control, visible ? SW_SHOW : SW_HIDE);
+    });
+}
+
 void InstallerWindow::Show(bool visible) {
     RunOnWindowThread([&] { ShowWindow(window_.load(), visible ? SW_SHOW : SW_HIDE); });
 }

@@ -78,6 +78,9 @@ public:
     void Enable(int id, bool enabled);
     bool IsEnabled(int id);
     bool IsChecked(int id);
+    void SetChecked(int id, bool checked);
+    // Shows or hides one control (Show is the whole window).
+    void ShowControl(int id, bool visible);
     void Show(bool visible);
     void SetPage(int index);
     int CurrentPage();

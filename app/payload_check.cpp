@@ -4,33 +4,66 @@
 
 #include <atomic>
 
-#include "payload/embedded_payload.h"
 #include "payload/archive_check.h"
+#include "payload/embedded_payload.h"
+#include "process/message_pump.h"
 #include "process/worker_threads.h"
 
 namespace {
+
+// What the kept sizes may cost; past it the space check is left to the writes.
+constexpr std::size_t kSizesBudget = 4u << 20;
 
 // Lives as long as the process: the check thread may still run at its end.
 HANDLE g_checked = nullptr;
 std::atomic<bool> g_started{false};
 std::atomic<bool> g_passed{false};
+void (*g_onDamaged)() = nullptr;
+// Written by the check before g_checked is set, read only after.
+std::vector<RecordSize> g_sizes;
 
 bool CheckNow() {
+    std::vector<RecordSize> sizes;
+    std::size_t kept = 0;
+    ArchiveVisitor visitor;
+    visitor.record = [&](std::int32_t, RecordHeader& header) {
+        kept += sizeof(RecordSize) + header.path.size();
+        if (kept > kSizesBudget) {
+            sizes = std::vector<RecordSize>();
+        } else {
+            sizes.push_back({header.path, static_cast<std::uint64_t>(header.dataLength < 0 ? 0 : header.dataLength)});
+        }
+        return true;
+    };
     SpanInput input(EmbeddedPayload());
     std::string reason;
-    return CheckArchive(input, reason);
+    const bool passed = CheckArchive(input, reason, visitor);
+    if (passed) g_sizes = std::move(sizes);
+    return passed;
 }
 
 DWORD WINAPI PayloadCheckThread(void*) {
     g_passed = CheckNow();
     SetEvent(g_checked);
+    if (!g_passed && g_onDamaged) g_onDamaged();
     return 0;
+}
+
+// The waiting thread keeps its messages going: the check may be telling the window.
+void WaitDispatching(HANDLE event) {
+    for (;;) {
+        const DWORD woke = MsgWaitForMultipleObjects(1, &event, FALSE, INFINITE, QS_ALLINPUT);
+        if (woke == WAIT_OBJECT_0) return;
+        if (woke == WAIT_FAILED) return (void)WaitForHandle(event, 0);
+        PumpPendingMessages();
+    }
 }
 
 }  // namespace
 
-void StartPayloadCheck() {
+void StartPayloadCheck(void (*onDamaged)()) {
     if (g_started.exchange(true)) return;
+    g_onDamaged = onDamaged;
     g_checked = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (!g_checked || !StartWorkerThread(PayloadCheckThread)) {
         if (g_checked) CloseHandle(g_checked);
@@ -39,7 +72,12 @@ void StartPayloadCheck() {
 }
 
 bool PayloadCheckPassed() {
-    if (!g_checked) return CheckNow();
-    WaitForHandle(g_checked, 0);
+    if (!g_checked) {
+        static const bool passed = CheckNow();
+        return passed;
+    }
+    WaitDispatching(g_checked);
     return g_passed;
 }
+
+const std::vector<RecordSize>& PayloadRecordSizes() { return g_sizes; }

@@ -6,6 +6,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -72,12 +73,38 @@ std::vector<ArchiveEntry> PayloadRecords() {
     return records;
 }
 
-// The finish page of an install whose extraction did not finish, saved as `screenshot`.
-void ExpectFailurePage(WizardSession& wizard, const char* screenshot) {
-    wizard.ExpectPage(3, "安装失败", "部分文件未能写入，请关闭正在运行的程序后重新安装");
-    EXPECT_EQ(ControlText(wizard.Control(ctl::透明标签4)), Text("安装未完成"));
+const char kDamagedHeadline[] = "安装包已损坏";
+const char kDamagedStatus[] = "安装程序不完整或已损坏，请重新下载后再安装";
+
+// The last page of an install that did not finish, saved as `screenshot`:
+// its cause, no box to start anything, and a button that only closes.
+void ExpectFailurePage(WizardSession& wizard, const char* headline, const Text& status, const char* screenshot) {
+    wizard.ExpectPage(3, "安装失败", status.c_str());
+    EXPECT_EQ(ControlText(wizard.Control(ctl::透明标签4)), Text(headline));
+    for (int box : {ctl::选择框运行程序, ctl::选择框显示升级说明}) {
+        EXPECT_FALSE(IsChecked(wizard.Control(box))) << box;
+        EXPECT_FALSE(IsWindowVisible(wizard.Control(box))) << box;
+    }
+    EXPECT_EQ(ControlText(wizard.Control(ctl::按钮完成安装)), Text("关闭"));
     EXPECT_TRUE(wizard.Screenshot(screenshot));
 }
+
+// Its button ends the installer, and nothing starts.
+void ExpectCloseStartsNothing(WizardSession& wizard) {
+    PostClick(wizard.Control(ctl::按钮完成安装));
+    ASSERT_TRUE(wizard.Process().WaitForExit(20000));
+    EXPECT_EQ(wizard.Process().ExitCode(), 0u);
+    Sleep(1500);  // a launch would have shown by now
+    EXPECT_TRUE(ProcessIdsNamed(kProductExe).empty());
+}
+
+// The desktop link's bytes and the remembered folder, as a failed install must leave them.
+struct Registration {
+    ByteBuffer link;
+    Text remembered;
+    static Registration Now() { return {readWholeFile(DesktopLinkPath()), ReadUserRegistryText(kRegistryKey, kRegistryValue)}; }
+    bool operator==(const Registration&) const = default;
+};
 
 }  // namespace
 
@@ -189,7 +216,9 @@ TEST(Install, AFileHeldOpenEndsOnAFinishPageThatSaysSo) {
     WizardSession wizard;
     ASSERT_TRUE(wizard.Open());
     EXPECT_TRUE(wizard.InstallTo(chosen));
-    ExpectFailurePage(wizard, "failed-install-page3.png");
+    ExpectFailurePage(wizard, "文件被占用", "文件正在使用，无法替换：" + kNotesFile + "，请关闭占用它的程序后重新安装",
+                      "in-use-page3.png");
+    ExpectCloseStartsNothing(wizard);
     held.reset();
 
     EXPECT_NE(md5OfFile(heldPath), notes->md5);
@@ -197,14 +226,14 @@ TEST(Install, AFileHeldOpenEndsOnAFinishPageThatSaysSo) {
         if (&file == notes) continue;
         EXPECT_EQ(md5OfFile(productDir + "\\" + file.path), file.md5) << file.path;
     }
-    // The rest of the install stays as it is after a success.
-    ExpectRegisteredAndLinked(chosen, productDir);
-    EXPECT_TRUE(wizard.Close());
+    // Neither the link nor the remembered folder point at what did not finish.
+    EXPECT_FALSE(pathExists(DesktopLinkPath()));
+    EXPECT_EQ(ReadUserRegistryText(kRegistryKey, kRegistryValue), Text());
 }
 
 // Run by the e2e_full_disk test, which mounts a volume smaller than the
 // payload and names its host folder here.
-TEST(FullDisk, AnInstallOntoADriveThatFillsUpEndsOnTheFailurePage) {
+TEST(FullDisk, AVolumeTooSmallKeepsPageOneAndSaysByHowMuch) {
     const char* volume = std::getenv("VANTEL_SMALL_VOLUME");
     if (!volume || !*volume) GTEST_SKIP() << "needs a small mounted volume: run the e2e_full_disk test";
     MappedDrive drive("Z:" + ForwardToBackslashes(volume));
@@ -225,12 +254,18 @@ TEST(FullDisk, AnInstallOntoADriveThatFillsUpEndsOnTheFailurePage) {
 
     WizardSession wizard;
     ASSERT_TRUE(wizard.Open());
-    ASSERT_TRUE(wizard.InstallTo(chosen));
-    ExpectFailurePage(wizard, "full-disk-page3.png");
+    ASSERT_TRUE(wizard.Agree());
+    EXPECT_FALSE(wizard.StartInstall(chosen));
+    char room[96];
+    std::snprintf(room, sizeof room, "需要 %llu KB，可用 %llu KB，请选择其他位置或清理磁盘",
+                  static_cast<unsigned long long>((payloadBytes + 1023) / 1024),
+                  static_cast<unsigned long long>(free.QuadPart / 1024));
+    wizard.ExpectPage(1, "磁盘空间不足", room);
+    EXPECT_TRUE(wizard.Screenshot("full-disk-page1.png"));
     EXPECT_TRUE(wizard.Close());
     EXPECT_EQ(wizard.Process().ExitCode(), 0u);
 
-    EXPECT_EQ(SortedEntries(drive.Drive() + "\\"), (TextList{"VantelPA", "sentinel.txt"}));
+    EXPECT_EQ(SortedEntries(drive.Drive() + "\\"), (TextList{"sentinel.txt"}));
     ByteBuffer kept = readWholeFile(sentinel);
     EXPECT_EQ(std::string(kept.begin(), kept.end()), besides);
     EXPECT_EQ(SortedEntries(TempDirectory() + "\\"), tempBefore);
@@ -245,20 +280,36 @@ TEST(Install, APayloadThatIsNotWholeEndsOnTheFailurePageAndLeavesTheTargetUntouc
     const std::string image = InstallerCarrying("VantelPA-Setup-cut.exe", archive);
     ASSERT_FALSE(image.empty());
 
+    // Told without any input, long before the agreement could be left.
     WizardSession wizard;
     ASSERT_TRUE(wizard.Open(image));
-    EXPECT_TRUE(wizard.InstallTo(chosen));
-    ExpectFailurePage(wizard, "cut-payload-page3.png");
-    EXPECT_TRUE(wizard.Close());
-    EXPECT_FALSE(pathExists(VersionFolder(chosen)));
+    ASSERT_TRUE(wizard.WaitForPage(3, 5000));
+    EXPECT_LT(wizard.SinceShown(), 5000u);
+    ExpectFailurePage(wizard, kDamagedHeadline, kDamagedStatus, "damaged-page3.png");
+    // No start is left: the start button's page is never shown again.
+    PostClick(wizard.Control(ctl::按钮开始安装));
+    Sleep(500);
+    EXPECT_EQ(wizard.Page(), 3);
+    ExpectCloseStartsNothing(wizard);
+    EXPECT_FALSE(pathExists(kScratchRoot + "\\cut"));
     DeleteFileA(image.c_str());
 }
 
-TEST(Install, ARecordThatDoesNotVerifyEndsOnTheFailurePageAndLeavesNoFile) {
+TEST(Install, ARecordThatDoesNotVerifyLeavesNoFileAndTheWorkingLinkAsItWas) {
+    const Text working = kScratchRoot + "\\working\\VantelPA";
     const Text chosen = kScratchRoot + "\\unverified\\VantelPA";
     const Text productDir = VersionFolder(chosen);
-    CleanState clean({kScratchRoot + "\\unverified"});
+    CleanState clean({kScratchRoot + "\\unverified", kScratchRoot + "\\working"});
     ASSERT_TRUE(clean.Made());
+    {
+        WizardSession first;
+        ASSERT_TRUE(first.Open());
+        ASSERT_TRUE(first.InstallTo(working));
+        ASSERT_TRUE(first.Close());
+    }
+    const Registration before = Registration::Now();
+    ASSERT_FALSE(before.link.empty());
+    ASSERT_EQ(before.remembered, working);
     std::vector<ArchiveEntry> records = PayloadRecords();
     auto notes = std::find_if(records.begin(), records.end(), [](const ArchiveEntry& r) { return r.path == kNotesFile; });
     ASSERT_NE(notes, records.end());
@@ -269,8 +320,9 @@ TEST(Install, ARecordThatDoesNotVerifyEndsOnTheFailurePageAndLeavesNoFile) {
     WizardSession wizard;
     ASSERT_TRUE(wizard.Open(image));
     EXPECT_TRUE(wizard.InstallTo(chosen));
-    ExpectFailurePage(wizard, "unverified-page3.png");
+    ExpectFailurePage(wizard, kDamagedHeadline, kDamagedStatus, "unverified-page3.png");
     EXPECT_TRUE(wizard.Close());
+    EXPECT_TRUE(Registration::Now() == before);
     EXPECT_FALSE(pathExists(productDir + "\\" + kNotesFile));
     for (const ArchiveEntry& record : records) {
         if (record.path == kNotesFile) continue;
