@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "payload/file_ops_win32.h"
 #include "payload/target_tree.h"
@@ -63,6 +64,13 @@ Entry FolderAt(const Folder& parent, const std::wstring& name, bool create, std:
 std::uint64_t VolumeOf(HANDLE handle);
 // Gives the entry the name `name` in `folder`.
 bool RenameAt(HANDLE entry, HANDLE folder, const std::wstring& name, bool replace);
+// The names inside a folder, dots left out; one listing, through a
+// handle of its own (a listing handle keeps its position).
+std::vector<std::wstring> NamesIn(const Folder& folder);
+// Sets or clears the delete disposition of a file opened with DELETE
+// access: a file marked goes when its last handle closes, also when the
+// process dies.
+bool MarkForDeletion(HANDLE file, bool deleteIt);
 // Everything inside the held folder, depth first: links removed where the
 // handle shows them, never entered; a folder on another volume left alone.
 void ClearFolderAt(const Folder& folder, std::uint64_t volume);

@@ -33,6 +33,7 @@ constexpr long kBufferOverflow = static_cast<long>(0x80000005);  // the fixed pa
 
 constexpr int kFileDirectoryInformation = 1;
 constexpr int kFileRenameInformation = 10;
+constexpr int kFileDispositionInformation = 13;
 constexpr int kFileNamesInformation = 12;
 constexpr int kFileFsVolumeInformation = 1;
 
@@ -122,7 +123,7 @@ bool IsNameIn(const std::wstring& full, const std::wstring& folder, const std::w
 }
 
 // The names directly inside a folder opened for listing, dots left out.
-std::vector<std::wstring> NamesIn(HANDLE folder) {
+std::vector<std::wstring> ListNames(HANDLE folder) {
     std::vector<std::wstring> names;
     if (!Nt().list) return names;
     std::vector<std::uint8_t> buffer(64 * 1024);
@@ -240,6 +241,20 @@ std::uint64_t VolumeOf(HANDLE handle) {
     return reinterpret_cast<const VolumeInformation*>(buffer)->serial;
 }
 
+std::vector<std::wstring> NamesIn(const Folder& folder) {
+    Handle own;
+    if (OpenAt(folder.handle, std::wstring(), FILE_LIST_DIRECTORY, kShareAll, FILE_OPEN, FILE_DIRECTORY_FILE, own) < 0)
+        return {};
+    return ListNames(own.get());
+}
+
+bool MarkForDeletion(HANDLE file, bool deleteIt) {
+    if (!Nt().setInformation) return false;
+    BOOLEAN disposition = deleteIt ? TRUE : FALSE;  // FILE_DISPOSITION_INFORMATION
+    IO_STATUS_BLOCK io{};
+    return Nt().setInformation(file, &io, &disposition, sizeof disposition, kFileDispositionInformation) >= 0;
+}
+
 bool RenameAt(HANDLE entry, HANDLE folder, const std::wstring& name, bool replace) {
     if (!Nt().setInformation) return false;
     const std::size_t bytes = name.size() * sizeof(wchar_t);
@@ -254,7 +269,7 @@ bool RenameAt(HANDLE entry, HANDLE folder, const std::wstring& name, bool replac
 }
 
 void ClearFolderAt(const Folder& folder, std::uint64_t volume) {
-    for (const std::wstring& name : NamesIn(folder.handle)) {
+    for (const std::wstring& name : ListNames(folder.handle)) {
         PumpPendingMessages();
         Entry entry = EntryAt(folder, name, DELETE, kShareAll);
         if (entry.state == EntryState::File) {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace posix_folders {
 
@@ -43,6 +44,8 @@ struct EntryStat {
 // `name` inside `folder`, never followed; an empty name is the folder itself.
 bool StatAt(int folder, const char* name, EntryStat& out);
 
+// The names in a held folder, "." and ".." left out; one listing.
+std::vector<std::string> NamesIn(int folder);
 // A real folder named `name` inside `parent`, never a link.
 Fd OpenFolderAt(int parent, const char* name);
 // Everything inside the folder, depth first; links are removed, never

@@ -19,22 +19,6 @@ namespace {
 
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
-std::vector<std::string> NamesIn(int folder) {
-    std::vector<std::string> names;
-    const int listing = dup(folder);
-    DIR* dir = listing >= 0 ? fdopendir(listing) : nullptr;
-    if (!dir) {
-        if (listing >= 0) close(listing);
-        return names;
-    }
-    while (dirent* entry = readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..") names.push_back(name);
-    }
-    closedir(dir);
-    return names;
-}
-
 }  // namespace
 
 Fd::~Fd() {
@@ -65,6 +49,23 @@ bool StatAt(int folder, const char* name, EntryStat& out) {
     out.st.st_size = static_cast<off_t>(x.stx_size);
     out.mount = (x.stx_mask & STATX_MNT_ID) ? x.stx_mnt_id : 0;
     return true;
+}
+
+std::vector<std::string> NamesIn(int folder) {
+    std::vector<std::string> names;
+    // A description of its own: a duplicate would share the position of an earlier listing.
+    const int listing = openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* dir = listing >= 0 ? fdopendir(listing) : nullptr;
+    if (!dir) {
+        if (listing >= 0) close(listing);
+        return names;
+    }
+    while (dirent* entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(dir);
+    return names;
 }
 
 Fd OpenFolderAt(int parent, const char* name) { return Fd(openat(parent, name, kFolderFlags)); }

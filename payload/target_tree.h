@@ -13,9 +13,29 @@
 // paths use "\" or "/" between components.
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "payload/file_ops.h"
 #include "system/text.h"
+
+// ".vantel-", 16 lowercase hex digits, ".tmp": the name a record's bytes
+// are staged under, and so what a run that died may have left behind.
+template <typename Char>
+bool IsStagingName(const std::basic_string<Char>& name) {
+    static constexpr char kPrefix[] = ".vantel-", kSuffix[] = ".tmp";
+    constexpr std::size_t kDigits = 16, kPrefixSize = sizeof kPrefix - 1, kSuffixSize = sizeof kSuffix - 1;
+    if (name.size() != kPrefixSize + kDigits + kSuffixSize) return false;
+    for (std::size_t i = 0; i < kPrefixSize; ++i)
+        if (name[i] != static_cast<Char>(kPrefix[i])) return false;
+    for (std::size_t i = 0; i < kSuffixSize; ++i)
+        if (name[kPrefixSize + kDigits + i] != static_cast<Char>(kSuffix[i])) return false;
+    for (std::size_t i = kPrefixSize; i < kPrefixSize + kDigits; ++i) {
+        const Char c = name[i];
+        if (!((c >= Char('0') && c <= Char('9')) || (c >= Char('a') && c <= Char('f')))) return false;
+    }
+    return true;
+}
 
 enum class EntryState {
     Missing,  // nothing, or a file where a folder on the way should be
@@ -25,11 +45,13 @@ enum class EntryState {
     Other,  // something that is neither, e.g. a pipe
 };
 
-// A record's bytes on their way in: a new file, created exclusively under
-// a fresh name of its own beside the path it is meant for, and the folder
-// that holds it, held too. It takes the path's name only when committed;
-// one that goes uncommitted is removed with it, so nothing half written or
-// unverified is ever found at a record's path.
+// A record's bytes on their way in: a new file in the folder of the path
+// it is meant for, and that folder, held too. It has no name until it is
+// committed where the system allows (POSIX O_TMPFILE), or else a fresh one
+// of its own that the system deletes should the run die (Windows: a delete
+// disposition set until the commit). It takes the path's name only when
+// committed; one that goes uncommitted is removed with it, so nothing half
+// written or unverified is ever found at a record's path.
 class StagedFile {
 public:
     StagedFile();
@@ -68,7 +90,10 @@ public:
     bool rootInPlace() const;
 
     // Creates each missing folder of a relative folder path in turn; false
-    // when one cannot be made or is a link or no folder.
+    // when one cannot be made or is a link or no folder. Like stage, it
+    // first removes from each folder it passes (the root included) the
+    // staging files earlier runs left: once per folder, never one this
+    // tree staged, never a folder; a link of such a name goes itself.
     bool makeFolders(const Text& folder);
     // True when makeFolders went through (or made) the folder with this
     // identity at any time in this tree's life.
@@ -103,11 +128,16 @@ public:
     // when nothing is left at the path.
     bool forceRemove(const Text& path);
 
+    // The staging files earlier runs left anywhere below the root, as
+    // relative paths in order; nothing is removed. Links and mount points
+    // are not entered.
+    std::vector<Text> leftovers();
+
     // The identity of a file opened below the root.
     bool identify(const FileHandle& file, FileIdentity& identity) const;
 
-    // Counts every removal made through this object, and every commit
-    // that replaced a file with other names.
+    // Counts every removal made through this object (leftovers swept
+    // too), and every commit that replaced a file with other names.
     std::uint64_t removals() const { return removals_; }
 
 private:

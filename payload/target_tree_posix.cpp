@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <set>
 #include <string>
@@ -95,20 +96,71 @@ Fd MakeFolderPath(const std::string& native) {
     return base;
 }
 
+// A fresh staging name; empty when no random bytes come.
+std::string StagingName() {
+    const std::string digits = posix_folders::RandomHex(8);
+    return digits.empty() ? std::string() : ".vantel-" + digits + ".tmp";
+}
+
+// Below this a record's path (260 bytes at most) cannot reach.
+constexpr int kDeepestFolder = 130;
+
+// The staging names in a held folder and in every folder below it on the
+// same mount, as "/"-separated paths after `prefix`.
+void FindLeftovers(int folder, const EntryStat& root, const std::string& prefix, int depth,
+                   std::vector<std::string>& found) {
+    for (const std::string& name : posix_folders::NamesIn(folder)) {
+        EntryStat entry;
+        if (!StatAt(folder, name.c_str(), entry) || !entry.sameMount(root)) continue;
+        const mode_t mode = entry.st.st_mode;
+        if (!S_ISDIR(mode)) {
+            if ((S_ISREG(mode) || S_ISLNK(mode)) && IsStagingName(name)) found.push_back(prefix + name);
+            continue;
+        }
+        if (depth >= kDeepestFolder) continue;
+        Fd inner = OpenFolderAt(folder, name.c_str());
+        EntryStat opened;
+        if (inner.valid() && StatAt(inner.get(), "", opened) && opened.sameFile(entry) && opened.sameMount(root))
+            FindLeftovers(inner.get(), root, prefix + name + "/", depth + 1, found);
+    }
+}
+
 }  // namespace
 
 struct StagedFile::State {
     Fd parent;
     std::string name;  // the name it is staged for
-    std::string temporary;
+    std::string temporary;  // empty while an unnamed file has no name yet
     FileHandle file;
+    bool unnamed = false;
     bool committed = false;
 
     // True while the temporary name still holds the file written.
     bool inPlace() const {
         struct stat atName, opened;
-        return fstatat(parent.get(), temporary.c_str(), &atName, AT_SYMLINK_NOFOLLOW) == 0 &&
+        return !temporary.empty() && fstatat(parent.get(), temporary.c_str(), &atName, AT_SYMLINK_NOFOLLOW) == 0 &&
                fstat(static_cast<int>(file.native()), &opened) == 0 && SameFile(atName, opened);
+    }
+    // Gives the unnamed file a fresh temporary name, never taking one that
+    // exists. Through /proc first: a link by descriptor alone
+    // (AT_EMPTY_PATH) needs a capability on older systems.
+    bool link(std::set<std::string>& staged) {
+        const int fd = static_cast<int>(file.native());
+        const std::string self = "/proc/self/fd/" + std::to_string(fd);
+        for (int attempt = 0; attempt < 8; ++attempt) {
+            const std::string candidate = StagingName();
+            if (candidate.empty()) return false;
+            staged.insert(candidate);
+            int linked = linkat(AT_FDCWD, self.c_str(), parent.get(), candidate.c_str(), AT_SYMLINK_FOLLOW);
+            if (linked != 0 && errno != EEXIST)
+                linked = linkat(fd, "", parent.get(), candidate.c_str(), AT_EMPTY_PATH);
+            if (linked == 0) {
+                temporary = candidate;
+                return true;
+            }
+            if (errno != EEXIST) return false;
+        }
+        return false;
     }
     ~State() {
         if (!committed && file.valid() && inPlace()) unlinkat(parent.get(), temporary.c_str(), 0);
@@ -131,6 +183,8 @@ struct TargetTree::State {
     Fd rootFd;
     EntryStat rootStat;
     std::set<Key> walked;  // folders makeFolders went through
+    std::set<Key> swept;   // folders cleared of earlier runs' staging files
+    std::set<std::string> staged;  // staging names this tree gave, never swept
 
     // The folders from the root down to the one holding the last component.
     struct Walk {
@@ -141,7 +195,22 @@ struct TargetTree::State {
         int parent(int root) const { return folders.empty() ? root : folders.back().get(); }
     };
 
-    Walk walk(const Text& relative, bool create, bool wholePath = false) {
+    // Removes the staging files earlier runs left in a held folder, once:
+    // a file or a link (only the link) of a staging name, never a folder.
+    void sweep(int folder, const EntryStat& self, std::uint64_t& removals) {
+        if (!swept.insert(KeyOf(self.st)).second) return;
+        for (const std::string& name : posix_folders::NamesIn(folder)) {
+            if (!IsStagingName(name) || staged.count(name)) continue;
+            EntryStat entry;
+            if (!StatAt(folder, name.c_str(), entry) || !entry.sameMount(self)) continue;
+            const mode_t mode = entry.st.st_mode;
+            if ((S_ISREG(mode) || S_ISLNK(mode)) && unlinkat(folder, name.c_str(), 0) == 0) ++removals;
+        }
+    }
+
+    // With `removals`, each folder reached (the root included) is swept
+    // first, and what it removes is counted there.
+    Walk walk(const Text& relative, bool create, bool wholePath = false, std::uint64_t* removals = nullptr) {
         Walk walk;
         std::vector<std::string> parts;
         if (!Components(ToPosixPath(relative), parts)) {
@@ -150,6 +219,7 @@ struct TargetTree::State {
         }
         if (!rootFd.valid()) return walk;
         const std::size_t folders = wholePath ? parts.size() : parts.size() - 1;
+        if (removals) sweep(rootFd.get(), rootStat, *removals);
         int at = rootFd.get();
         for (std::size_t i = 0; i < folders; ++i) {
             const char* name = parts[i].c_str();
@@ -164,6 +234,7 @@ struct TargetTree::State {
                 return walk;
             }
             if (create) walked.insert(KeyOf(opened.st));
+            if (removals) sweep(next.get(), opened, *removals);
             at = next.get();
             walk.folders.push_back(std::move(next));
         }
@@ -211,7 +282,12 @@ bool TargetTree::rootInPlace() const {
            SameFile(st, state_->rootStat.st);
 }
 
-bool TargetTree::makeFolders(const Text& folder) { return folder.empty() || state_->walk(folder, true, true).complete; }
+bool TargetTree::makeFolders(const Text& folder) {
+    State& s = *state_;
+    if (!folder.empty()) return s.walk(folder, true, true, &removals_).complete;
+    if (s.rootFd.valid()) s.sweep(s.rootFd.get(), s.rootStat, removals_);
+    return true;
+}
 
 bool TargetTree::walkedThrough(const FileIdentity& folder) const {
     return state_->walked.count({folder.volume, folder.file}) != 0;
@@ -238,14 +314,21 @@ EntryState TargetTree::look(const Text& path, FileHandle* readable, FileIdentity
 
 StagedFile TargetTree::stage(const Text& path) {
     StagedFile staged;
-    State::Walk walk = state_->walk(path, false);
+    State::Walk walk = state_->walk(path, false, false, &removals_);
     if (!walk.complete) return staged;
     auto state = std::make_unique<StagedFile::State>();
     state->parent = Fd(dup(walk.parent(state_->rootFd.get())));
     state->name = walk.name;
     if (!state->parent.valid()) return staged;
-    for (int attempt = 0; attempt < 8 && !state->file.valid(); ++attempt) {
-        state->temporary = ".vantel-" + posix_folders::RandomHex(8) + ".tmp";
+    // Unnamed until the commit, so a run that dies leaves nothing.
+    state->file = FileHandle(openat(state->parent.get(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666));
+    state->unnamed = state->file.valid();
+    // A file system without unnamed files: a fresh name, swept by a later run.
+    const bool refused = errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL;
+    for (int attempt = 0; attempt < 8 && !state->file.valid() && refused; ++attempt) {
+        state->temporary = StagingName();
+        if (state->temporary.empty()) break;
+        state_->staged.insert(state->temporary);
         state->file = FileHandle(openat(state->parent.get(), state->temporary.c_str(),
                                         O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
         if (!state->file.valid() && errno != EEXIST) break;
@@ -258,11 +341,13 @@ bool TargetTree::commit(StagedFile& staged) {
     if (!staged.valid() || staged.state_->committed) return false;
     StagedFile::State& s = *staged.state_;
     const int parent = s.parent.get();
-    struct stat there;
+    struct stat there {};
     const EntryState state = state_->stateAt(parent, s.name, &there);
     // What refuses a writer stays: a read-only file, as on Windows, and
     // anything that is no file.
     if (state != EntryState::Missing && (state != EntryState::File || !(there.st_mode & S_IWUSR))) return false;
+    // An unnamed file first takes a staging name of its own: a rename needs one.
+    if (s.unnamed && !s.inPlace() && !s.link(state_->staged)) return false;
     if (!s.inPlace() || renameat(parent, s.temporary.c_str(), parent, s.name.c_str()) != 0) return false;
     s.committed = true;
     if (state == EntryState::File && there.st_nlink > 1) ++removals_;
@@ -270,6 +355,22 @@ bool TargetTree::commit(StagedFile& staged) {
     struct stat now, opened;
     return fstatat(parent, s.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
            fstat(static_cast<int>(s.file.native()), &opened) == 0 && SameFile(now, opened);
+}
+
+std::vector<Text> TargetTree::leftovers() {
+    std::vector<std::string> native;
+    if (state_->rootFd.valid()) FindLeftovers(state_->rootFd.get(), state_->rootStat, std::string(), 0, native);
+    std::sort(native.begin(), native.end());
+    std::vector<Text> found;
+    for (const std::string& path : native) {
+        Text text = FromPosixPath(path);
+        if (text.empty()) {  // a folder name with no GBK form: its bytes as they are
+            text = path;
+            std::replace(text.begin(), text.end(), '/', '\\');
+        }
+        found.push_back(std::move(text));
+    }
+    return found;
 }
 
 void TargetTree::clearAttributes(const Text& path) {

@@ -28,6 +28,26 @@ using wide_ops::Handle;
 
 namespace {
 
+// Below this a record's path (260 bytes at most) cannot reach.
+constexpr int kDeepestFolder = 130;
+
+// The staging names in a held folder and in every real folder below it on
+// the volume, as "\"-separated paths after `prefix`.
+void FindLeftovers(const nt_folders::Folder& folder, std::uint64_t volume, const std::wstring& prefix, int depth,
+                   std::vector<std::wstring>& found) {
+    for (const std::wstring& name : nt_folders::NamesIn(folder)) {
+        if (IsStagingName(name)) {
+            const Entry entry = EntryAt(folder, name, 0, kShareAll);
+            if (entry.state == EntryState::File || entry.state == EntryState::Link) found.push_back(prefix + name);
+            if (entry.state != EntryState::Folder) continue;
+        }
+        if (depth >= kDeepestFolder) continue;
+        const Entry inner = nt_folders::FolderAt(folder, name, false, volume);
+        if (inner.state == EntryState::Folder)
+            FindLeftovers(inner.folder(), volume, prefix + name + L"\\", depth + 1, found);
+    }
+}
+
 // The components as the file system reads them; false for an empty, "."
 // or ".." component, one the system would trim, one naming a stream or
 // holding a wildcard, or a text that does not convert.
@@ -147,6 +167,8 @@ struct TargetTree::State {
     std::uint64_t rootVolume = nt_folders::kUnknownVolume;
     std::vector<Held> chain;         // the folders of the last walk, from the root down
     std::set<std::uint64_t> walked;  // file IDs of the folders makeFolders went through
+    std::set<std::uint64_t> swept;   // file IDs of the folders cleared of earlier runs' staging files
+    std::set<std::wstring> staged;   // staging names this tree gave, never swept
 
     const Held& heldAt(std::size_t depth) const { return depth == 0 ? rootFolder : chain[depth - 1]; }
 
@@ -158,7 +180,23 @@ struct TargetTree::State {
         bool complete = false;
     };
 
-    Walk walk(const Text& relative, bool create, bool wholePath = false) {
+    // Removes the staging files earlier runs left in a held folder, once:
+    // a file or a link (only the link) of a staging name, never a folder.
+    // A staging file of a live run is open without sharing and stays.
+    void sweep(const Held& held, std::uint64_t& removals) {
+        if (!swept.insert(held.id).second) return;
+        for (const std::wstring& name : nt_folders::NamesIn(held.folder())) {
+            if (!IsStagingName(name) || staged.count(name)) continue;
+            Entry entry = EntryAt(held.folder(), name, DELETE, kShareAll);
+            const bool removable = entry.state == EntryState::File ||
+                                   (entry.state == EntryState::Link && wide_ops::IsLink(entry.info.attributes));
+            if (removable && wide_ops::DeleteOpenFile(entry.handle.get())) ++removals;
+        }
+    }
+
+    // With `removals`, each folder reached (the root included) is swept
+    // first, and what it removes is counted there.
+    Walk walk(const Text& relative, bool create, bool wholePath = false, std::uint64_t* removals = nullptr) {
         Walk walk;
         std::vector<std::wstring> parts;
         if (!Components(relative, parts)) {
@@ -170,6 +208,8 @@ struct TargetTree::State {
         while (kept < chain.size() && kept < folders && chain[kept].component == parts[kept]) ++kept;
         chain.erase(chain.begin() + static_cast<std::ptrdiff_t>(kept), chain.end());
         if (!rootFolder.handle.valid()) return walk;
+        if (removals) sweep(rootFolder, *removals);
+        for (std::size_t i = 0; removals && i < kept; ++i) sweep(chain[i], *removals);
         for (std::size_t i = kept; i < folders; ++i) {
             Entry next = nt_folders::FolderAt(heldAt(i).folder(), parts[i], create, rootVolume);
             if (next.state != EntryState::Folder) {
@@ -177,6 +217,7 @@ struct TargetTree::State {
                 return walk;
             }
             chain.push_back(Held{parts[i], std::move(next.handle), std::move(next.name), next.info.fileId});
+            if (removals) sweep(chain.back(), *removals);
         }
         if (create)
             for (std::size_t i = 0; i < folders; ++i) walked.insert(chain[i].id);
@@ -240,7 +281,12 @@ bool TargetTree::identify(const FileHandle& file, FileIdentity& identity) const 
     return true;
 }
 
-bool TargetTree::makeFolders(const Text& folder) { return folder.empty() || state_->walk(folder, true, true).complete; }
+bool TargetTree::makeFolders(const Text& folder) {
+    State& s = *state_;
+    if (!folder.empty()) return s.walk(folder, true, true, &removals_).complete;
+    if (s.rootFolder.handle.valid()) s.sweep(s.rootFolder, removals_);
+    return true;
+}
 
 bool TargetTree::walkedThrough(const FileIdentity& folder) const {
     return folder.volume == state_->rootVolume && state_->walked.count(folder.file) != 0;
@@ -266,7 +312,7 @@ EntryState TargetTree::look(const Text& path, FileHandle* readable, FileIdentity
 StagedFile TargetTree::stage(const Text& path) {
     StagedFile staged;
     State& s = *state_;
-    const State::Walk walk = s.walk(path, false);
+    const State::Walk walk = s.walk(path, false, false, &removals_);
     if (!walk.complete) return staged;
     auto state = std::make_unique<StagedFile::State>();
     const State::Held& parent = s.heldAt(walk.depth);
@@ -280,10 +326,13 @@ StagedFile TargetTree::stage(const Text& path) {
     for (int attempt = 0; attempt < 8; ++attempt) {
         const std::wstring name = nt_folders::RandomName(L".vantel-", L".tmp");
         if (name.empty()) break;
+        s.staged.insert(name);
         Handle file;
         const long status = nt_folders::OpenAt(state->parent.get(), name, GENERIC_READ | GENERIC_WRITE | DELETE, 0,
                                                FILE_CREATE, FILE_NON_DIRECTORY_FILE, file);
         if (status >= 0) {
+            // Gone with its last handle until the commit, so a run that dies leaves nothing.
+            nt_folders::MarkForDeletion(file.get(), true);
             state->file = FileHandle(reinterpret_cast<std::intptr_t>(file.release()));
             staged.state_ = std::move(state);
             break;
@@ -308,10 +357,25 @@ bool TargetTree::commit(StagedFile& staged) {
         replace = there.state == EntryState::File;
         otherNames = replace && there.info.links > 1;
     }  // closed: the system replaces no file that is open, ours included
-    if (!nt_folders::RenameAt(Native(s.file), s.parent.get(), s.name, replace)) return false;
+    // A file marked for deletion takes no name; marked again when the rename is refused.
+    if (!nt_folders::MarkForDeletion(Native(s.file), false)) return false;
+    if (!nt_folders::RenameAt(Native(s.file), s.parent.get(), s.name, replace)) {
+        nt_folders::MarkForDeletion(Native(s.file), true);
+        return false;
+    }
     s.committed = true;
     if (otherNames) ++removals_;
     return true;
+}
+
+std::vector<Text> TargetTree::leftovers() {
+    const State& s = *state_;
+    std::vector<std::wstring> wide;
+    if (s.rootFolder.handle.valid()) FindLeftovers(s.rootFolder.folder(), s.rootVolume, std::wstring(), 0, wide);
+    std::sort(wide.begin(), wide.end());
+    std::vector<Text> found;
+    for (const std::wstring& path : wide) found.push_back(Narrow(path));
+    return found;
 }
 
 void TargetTree::clearAttributes(const Text& path) {

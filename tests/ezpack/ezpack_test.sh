@@ -64,6 +64,15 @@ grep -q 'differs' out.txt && grep -q 'missing' out.txt || fail "verify output: $
 run 0 extract out.ez dst
 run 0 verify out.ez dst
 
+# A staging file a killed run left: verify lists it apart from the records
+# and does not fail on it; the next extraction removes it.
+printf 'stale' >dst/browser/1.2.3/.vantel-0123456789abcdef.tmp
+run 0 verify out.ez dst
+grep -qx 'leftover: browser\\1.2.3\\.vantel-0123456789abcdef.tmp' out.txt || fail "verify leftover: $(cat out.txt)"
+grep -q '^7 records match' out.txt || fail "verify counted the leftover: $(cat out.txt)"
+run 0 extract out.ez dst
+[ ! -e dst/browser/1.2.3/.vantel-0123456789abcdef.tmp ] || fail "extract kept the leftover"
+
 # Bad input: one line naming the file and the reason, exit 3, nothing written.
 run 3 list missing.ez
 expect_error missing.ez missing

@@ -179,6 +179,11 @@ int symlink(const char* target, const char* path) {
     return static_cast<int>(syscall(SYS_symlinkat, target, AT_FDCWD, path));
 }
 
+int linkat(int fromfd, const char* from, int tofd, const char* to, int flags) {
+    Check("linkat", tofd, to);
+    return static_cast<int>(syscall(SYS_linkat, fromfd, from, tofd, to, flags));
+}
+
 int link(const char* from, const char* to) {
     Check("link", AT_FDCWD, to);
     return static_cast<int>(syscall(SYS_linkat, AT_FDCWD, from, AT_FDCWD, to, 0));

@@ -124,6 +124,37 @@ TEST(FileOpsWin32, FileOpenWithoutSharingCannotBeMovedAndFailsAfterFivePasses) {
     EXPECT_NE(outcome.lines[4].find("，写入失败！！！"), Text::npos);
 }
 
+// No staging file outlives a run: one a dead run left is removed by the next
+// extraction through its folder (a name that only looks alike stays), and
+// one staged by a process that dies goes with the process.
+TEST(FileOpsWin32, StagingFilesOutliveNoRun) {
+    ScratchDir dir;
+    const Text stale = dir.write("out\\sub\\.vantel-0123456789abcdef.tmp", "stale");
+    const Text alike = dir.write("out\\sub\\.vantel-0123456789abcdeg.tmp", "kept");
+    EXPECT_EQ(ExtractOne(Record("sub\\a.txt", "new"), dir / "out").result, 1);
+    EXPECT_EQ(Contents(dir / "out\\sub\\a.txt"), "new");
+    EXPECT_FALSE(pathExists(stale));
+    EXPECT_EQ(Contents(alike), "kept");
+
+    const Text killed = dir / "killed";
+    ASSERT_TRUE(EnsureDirectoryPath(killed));
+    std::string command = "\"" + OwnProgram() + "\" --stage-and-die \"" + killed + "\"";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                               &process));
+    WaitForSingleObject(process.hProcess, 30000);
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    EXPECT_EQ(code, 3u);  // it died with the staged file written and listed
+    // The system closes a dead process's handles as it tears it down.
+    for (int i = 0; i < 100 && !listDirectory(killed).empty(); ++i) Sleep(50);
+    EXPECT_EQ(listDirectory(killed), TextList{});
+}
+
 TEST(FileOpsWin32, DirectoryTestsFollowThePlatform) {
     EXPECT_TRUE(isDirectory("C:\\"));
     EXPECT_EQ(entryKind("C:\\"), kEntryFolder);  // a root cannot be searched for

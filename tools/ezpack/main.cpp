@@ -267,6 +267,8 @@ int RunVerify(const std::vector<Argument>& args, bool) {
         ++problems;
         std::printf("%s: %s\n", state, ForConsole(record.path).c_str());
     }
+    // A dead run's staging files are no records: told, never a failure (the next extraction removes them).
+    for (const Text& leftover : tree.leftovers()) std::printf("leftover: %s\n", ForConsole(leftover).c_str());
     if (problems > 0) return Fail(kExitIncomplete, args[1], std::to_string(problems) + " files missing or different");
     std::printf("%zu records match %s\n", archive.records.size(), ConsolePath(target).c_str());
     return kExitOk;
@@ -320,7 +322,10 @@ const Command kCommands[] = {
      "first file left unfinished and how many records were.",
      2, RunExtract},
     {"verify", "ezpack verify FILE.ez DIR",
-     "Reports each file of the archive that is missing or different in DIR. Writes nothing.", 2, RunVerify},
+     "Reports each file of the archive that is missing or different in DIR, and lists as\n"
+     "\"leftover: PATH\" each staging file (.vantel-<16 hex>.tmp) a killed run left below DIR;\n"
+     "those alone do not fail it (the next extract removes them). Writes nothing.",
+     2, RunVerify},
     {"container", "ezpack container FILE.ez OUT",
      "Writes the container the installer embeds: dimension 1, byte length, envelope.", 2, RunContainer},
 };
