@@ -147,6 +147,11 @@ struct TargetTree::State {
     std::uint64_t rootVolume = nt_folders::kUnknownVolume;
     std::vector<Held> chain;         // the folders of the last walk, from the root down
     std::set<std::uint64_t> walked;  // file IDs of the folders makeFolders went through
+    std::vector<nt_folders::Aside> asides;  // held files moved out of the way
+
+    ~State() {
+        for (nt_folders::Aside& aside : asides) nt_folders::FinishAside(aside);
+    }
 
     const Held& heldAt(std::size_t depth) const { return depth == 0 ? rootFolder : chain[depth - 1]; }
 
@@ -365,7 +370,11 @@ bool TargetTree::forceRemove(const Text& path) {
         // Only files are moved out of the way: a link could move what it names.
         if (entry.state != EntryState::File) return false;
         ++removals_;
-        if (!wide_ops::DeleteOpenFile(entry.handle.get())) nt_folders::MoveAside(std::move(entry.handle));
+        // Moved into a work folder under the root: on the file's own volume.
+        nt_folders::Aside aside;
+        if (!wide_ops::DeleteOpenFile(entry.handle.get()) &&
+            nt_folders::MoveAside(std::move(entry.handle), s.rootFolder.folder(), aside))
+            s.asides.push_back(std::move(aside));
     }
     return EntryAt(parent, walk.name, 0, kShareAll).state == EntryState::Missing;
 }
