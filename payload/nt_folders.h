@@ -68,6 +68,7 @@ bool RenameAt(HANDLE entry, HANDLE folder, const std::wstring& name, bool replac
 void ClearFolderAt(const Folder& folder, std::uint64_t volume);
 // Work folders for held files: this prefix and 16 random hex digits.
 constexpr wchar_t kAsidePrefix[] = L".vantel-aside-";
+bool IsAsideName(const std::wstring& name);
 
 // A file moved out of the way and the work folder it went into, both held.
 struct Aside {
@@ -83,6 +84,9 @@ bool MoveAside(Handle file, const Folder& place, Aside& aside);
 // holds is marked for deletion at the next restart, the file before its
 // folder. Both handles are closed.
 void FinishAside(Aside& aside);
+// Removes the work folders an earlier run left in `folder` (a power cut):
+// real folders of that name only, never a link. How many went.
+std::size_t RemoveLeftoverAsides(const Folder& folder, std::uint64_t volume);
 // `prefix`, 16 random hex digits and `suffix`: a name no one can guess;
 // empty on failure.
 std::wstring RandomName(const wchar_t* prefix, const wchar_t* suffix = L"");

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <cwchar>
 #include <vector>
 
 #include "process/message_pump.h"
@@ -119,22 +120,38 @@ bool IsNameIn(const std::wstring& full, const std::wstring& folder, const std::w
                                 static_cast<int>(name.size()), TRUE) == CSTR_EQUAL;
 }
 
-// The names directly inside a folder opened for listing, dots left out.
-std::vector<std::wstring> NamesIn(HANDLE folder) {
+// The names directly inside a folder opened for listing, dots left out,
+// with their attributes as listed when `attributes` is given.
+std::vector<std::wstring> NamesIn(HANDLE folder, std::vector<DWORD>* attributes = nullptr) {
     std::vector<std::wstring> names;
     if (!Nt().list) return names;
     std::vector<std::uint8_t> buffer(64 * 1024);
     for (BOOLEAN restart = TRUE;; restart = FALSE) {
         IO_STATUS_BLOCK io{};
         if (Nt().list(folder, nullptr, nullptr, nullptr, &io, buffer.data(), static_cast<ULONG>(buffer.size()),
-                      kFileNamesInformation, FALSE, nullptr, restart) < 0)
+                      attributes ? kFileDirectoryInformation : kFileNamesInformation, FALSE, nullptr, restart) < 0)
             return names;
         for (std::size_t at = 0;;) {
-            const auto* entry = reinterpret_cast<const FILE_NAMES_INFORMATION*>(buffer.data() + at);
-            std::wstring name(entry->FileName, entry->FileNameLength / sizeof(WCHAR));
-            if (name != L"." && name != L"..") names.push_back(std::move(name));
-            if (entry->NextEntryOffset == 0) break;
-            at += entry->NextEntryOffset;
+            const std::uint8_t* entry = buffer.data() + at;
+            std::wstring name;
+            ULONG next = 0;
+            DWORD listed = 0;
+            if (attributes) {
+                const auto* info = reinterpret_cast<const FILE_DIRECTORY_INFORMATION*>(entry);
+                name.assign(info->FileName, info->FileNameLength / sizeof(WCHAR));
+                next = info->NextEntryOffset;
+                listed = info->FileAttributes;
+            } else {
+                const auto* info = reinterpret_cast<const FILE_NAMES_INFORMATION*>(entry);
+                name.assign(info->FileName, info->FileNameLength / sizeof(WCHAR));
+                next = info->NextEntryOffset;
+            }
+            if (name != L"." && name != L"..") {
+                names.push_back(std::move(name));
+                if (attributes) attributes->push_back(listed);
+            }
+            if (next == 0) break;
+            at += next;
         }
     }
 }
@@ -282,6 +299,12 @@ void ClearFolderAt(const Folder& folder, std::uint64_t volume) {
     }
 }
 
+bool IsAsideName(const std::wstring& name) {
+    const std::size_t prefix = std::wcslen(kAsidePrefix);
+    return name.size() == prefix + 16 && name.compare(0, prefix, kAsidePrefix) == 0 &&
+           name.find_first_not_of(L"0123456789abcdef", prefix) == std::wstring::npos;
+}
+
 bool MoveAside(Handle file, const Folder& place, Aside& aside) {
     Entry work = NewWorkFolder(place);
     if (work.state != EntryState::Folder) return false;
@@ -311,6 +334,22 @@ void FinishAside(Aside& aside) {
         if (!folderPath.empty()) MoveFileExW(folderPath.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
     }
     aside.folder = Handle();
+}
+
+std::size_t RemoveLeftoverAsides(const Folder& folder, std::uint64_t volume) {
+    std::size_t removed = 0;
+    std::vector<DWORD> attributes;
+    const std::vector<std::wstring> names = NamesIn(folder.handle, &attributes);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        // What the listing shows as a link is never opened.
+        const std::wstring& name = names[i];
+        if (!IsAsideName(name) || !IsFolder(attributes[i]) || IsLink(attributes[i])) continue;
+        Entry work = FolderAt(folder, name, false, volume, DELETE);
+        if (work.state != EntryState::Folder) continue;  // a link stays, what it names untouched
+        ClearFolderAt(work.folder(), volume);
+        if (Dispose(work.handle.get())) ++removed;
+    }
+    return removed;
 }
 
 std::wstring RandomName(const wchar_t* prefix, const wchar_t* suffix) {

@@ -103,6 +103,12 @@ std::string RandomHex(std::size_t bytes) {
     return hex;
 }
 
+bool IsAsideName(const std::string& name) {
+    const std::size_t prefix = sizeof kAsidePrefix - 1;
+    return name.size() == prefix + 16 && name.compare(0, prefix, kAsidePrefix) == 0 &&
+           name.find_first_not_of("0123456789abcdef", prefix) == std::string::npos;
+}
+
 bool MoveAside(int parent, const char* name, int place) {
     // A fresh folder under a name no one could plant anything at beforehand.
     std::string work;
@@ -123,6 +129,23 @@ bool MoveAside(int parent, const char* name, int place) {
     if (moved) unlinkat(folder.get(), "TemporaryFile", 0);
     unlinkat(place, work.c_str(), AT_REMOVEDIR);  // only when empty
     return moved;
+}
+
+std::size_t RemoveLeftoverAsides(int folder) {
+    EntryStat self;
+    if (!StatAt(folder, "", self)) return 0;
+    std::size_t removed = 0;
+    for (const std::string& name : NamesIn(folder)) {
+        EntryStat entry, opened;
+        if (!IsAsideName(name) || !StatAt(folder, name.c_str(), entry) || !S_ISDIR(entry.st.st_mode) ||
+            !entry.sameMount(self))
+            continue;
+        Fd work = OpenFolderAt(folder, name.c_str());
+        if (!work.valid() || !StatAt(work.get(), "", opened) || !opened.sameFile(entry)) continue;
+        ClearFolderAt(work.get());
+        if (unlinkat(folder, name.c_str(), AT_REMOVEDIR) == 0) ++removed;
+    }
+    return removed;
 }
 
 }  // namespace posix_folders

@@ -103,6 +103,9 @@ public:
     // goes in); true when nothing is left at the path. What a program still
     // holds when the tree goes is marked for deletion at the next restart.
     bool forceRemove(const Text& path);
+    // Removes the work folders an earlier run left under the root (a power
+    // cut): real folders of that name only, never a link.
+    void removeLeftovers();
 
     // The identity of a file opened below the root.
     bool identify(const FileHandle& file, FileIdentity& identity) const;

@@ -198,6 +198,10 @@ bool TargetTree::open(bool create) {
     return true;
 }
 
+void TargetTree::removeLeftovers() {
+    if (state_->rootFd.valid()) removals_ += posix_folders::RemoveLeftoverAsides(state_->rootFd.get());
+}
+
 bool TargetTree::opened() const { return state_->rootFd.valid(); }
 
 bool TargetTree::identify(const FileHandle& file, FileIdentity& identity) const {

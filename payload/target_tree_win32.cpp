@@ -223,6 +223,11 @@ bool TargetTree::open(bool create) {
     return true;
 }
 
+void TargetTree::removeLeftovers() {
+    const State& s = *state_;
+    if (s.rootFolder.handle.valid()) removals_ += nt_folders::RemoveLeftoverAsides(s.rootFolder.folder(), s.rootVolume);
+}
+
 bool TargetTree::opened() const { return state_->rootFolder.handle.valid(); }
 
 bool TargetTree::rootInPlace() const {

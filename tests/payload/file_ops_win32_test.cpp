@@ -292,7 +292,8 @@ TEST(FileOpsWin32, AFileMovedAsideNeverEntersWhatIsPlantedBesideIt) {
     dir.write("outside\\keep.txt", "outside");
     dir.write("outside\\sub\\inner.txt", "inner");
     // Two running programs, moved aside both ways: by the file operation,
-    // and at a record's turn in the extraction.
+    // and at a record's turn in the extraction (which also sweeps the
+    // target for work folders left by an earlier run).
     const Text programs[] = {dir / "one\\VantelPA.exe", dir / "two\\VantelPA.exe"};
     for (const Text& program : programs) {
         EnsureDirectoryPath(fileFolderPart(program));
