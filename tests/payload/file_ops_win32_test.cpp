@@ -8,6 +8,7 @@
 #include "scratch.h"
 #include "system/wide_text.h"
 #include "temp_variable.h"
+#include "wine_drive.h"
 
 namespace {
 
@@ -322,3 +323,27 @@ TEST(FileOpsWin32, AFileMovedAsideNeverEntersWhatIsPlantedBesideIt) {
     if (!covered) GTEST_SKIP() << "the links no longer covered the tick count: nothing was shown";
 }
 
+// Run by the payload_aside_other_volume test, which mounts a volume of its
+// own for the temporary folder: no rename reaches it from the target.
+TEST(OtherVolume, ARunningProgramIsReplacedWhenTheTemporaryFolderIsOnAnotherVolume) {
+    const char* volume = std::getenv("VANTEL_OTHER_VOLUME");
+    if (!volume || !*volume) GTEST_SKIP() << "needs a mounted volume: run the payload_aside_other_volume test";
+    wine_drive::UnixDrive drive(volume);
+    ASSERT_FALSE(drive.Drive().empty()) << volume;
+    ScratchDir dir;  // the target, on the prefix's own drive
+    const Text program = dir / "out\\VantelPA.exe";
+    EnsureDirectoryPath(dir / "out");
+    ASSERT_TRUE(CopyFileA(OwnProgram().c_str(), program.c_str(), FALSE));
+    const Text temp = drive.Drive() + "\\tmp";
+    EnsureDirectoryPath(temp);
+    TempVariable tmp(temp.c_str()), tempToo(temp.c_str(), "TEMP");
+    ASSERT_EQ(TempDirectory(), temp);
+    FileHolder running(dir.write("held.txt", "held"), program);
+    ASSERT_TRUE(running.held());
+
+    Outcome outcome = ExtractOne(Record("VantelPA.exe", "new program"), dir / "out");
+    EXPECT_EQ(outcome.result, 1);
+    EXPECT_EQ(outcome.paths.size(), 1u) << "more than one pass";
+    EXPECT_TRUE(Contents(program) == "new program") << "not replaced";
+    EXPECT_TRUE(listDirectory(temp).empty());
+}
