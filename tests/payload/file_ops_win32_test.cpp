@@ -328,18 +328,18 @@ TEST(FileOpsWin32, AFileMovedAsideNeverEntersWhatIsPlantedBesideIt) {
 TEST(OtherVolume, ARunningProgramIsReplacedWhenTheTemporaryFolderIsOnAnotherVolume) {
     const char* volume = std::getenv("VANTEL_OTHER_VOLUME");
     if (!volume || !*volume) GTEST_SKIP() << "needs a mounted volume: run the payload_aside_other_volume test";
-    wine_drive::UnixDrive drive(volume);
-    ASSERT_FALSE(drive.Drive().empty()) << volume;
     ScratchDir dir;  // the target, on the prefix's own drive
     const Text program = dir / "out\\VantelPA.exe";
     EnsureDirectoryPath(dir / "out");
     ASSERT_TRUE(CopyFileA(OwnProgram().c_str(), program.c_str(), FALSE));
+    FileHolder running(dir.write("held.txt", "held"), program);
+    ASSERT_TRUE(running.held());
+    wine_drive::UnixDrive drive(volume);
+    ASSERT_FALSE(drive.Drive().empty()) << volume;
     const Text temp = drive.Drive() + "\\tmp";
     EnsureDirectoryPath(temp);
     TempVariable tmp(temp.c_str()), tempToo(temp.c_str(), "TEMP");
     ASSERT_EQ(TempDirectory(), temp);
-    FileHolder running(dir.write("held.txt", "held"), program);
-    ASSERT_TRUE(running.held());
 
     Outcome outcome = ExtractOne(Record("VantelPA.exe", "new program"), dir / "out");
     EXPECT_EQ(outcome.result, 1);
