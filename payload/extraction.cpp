@@ -635,6 +635,7 @@ int ExtractPasses(PackedInput& input, const Text& target, const ExtractOutputs& 
     }
     // Not checked here: the first record that needs the target fails the call.
     if (!tree.opened()) tree.open(true);
+    tree.removeLeftovers();
     CallState call;
     for (int pass = 0; pass < kMaxPasses; ++pass) {
         const std::vector<char> earlier = call.finished;  // what the inflating side may skip

@@ -133,8 +133,8 @@ bool deleteTree(const Text& folder);
 bool removeDirectoryTree(const Text& folder);
 // A folder or a file; true when nothing is there afterwards.
 bool deletePath(const Text& path);
-// Deletes a file or moves it out of the way under the temporary folder;
-// true when nothing is at the path afterwards.
+// Deletes a file or moves it out of the way into a work folder beside it,
+// on its own volume; true when nothing is at the path afterwards.
 bool forceRemove(const Text& path);
 
 // Empty when nothing exists; otherwise the lowercase MD5 of the contents,

@@ -252,7 +252,7 @@ bool forceRemove(const Text& path) {
     std::string native = NativePath(path);
     if (native.empty()) return false;
     if (unlink(native.c_str()) == 0) return true;
-    // Moved out of the way into a work folder of its own under the temporary folder.
+    // Moved out of the way into a work folder beside it, on its own volume.
     const std::size_t slash = native.find_last_of('/');
     const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : native.substr(0, slash);
     const std::string name = slash == std::string::npos ? native : native.substr(slash + 1);
@@ -260,7 +260,7 @@ bool forceRemove(const Text& path) {
     struct stat st;
     if (parent.valid() && !name.empty() && fstatat(parent.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
         !S_ISDIR(st.st_mode))
-        posix_folders::MoveAside(parent.get(), name.c_str());
+        posix_folders::MoveAside(parent.get(), name.c_str(), parent.get());
     return !pathExists(path);
 }
 

@@ -223,8 +223,24 @@ bool ForceRemove(const std::wstring& path) {
     // Moved by its handle: only a file, never a link, which could move what it names.
     Handle file = OpenEntry(path, DELETE | FILE_READ_ATTRIBUTES, nt_folders::kShareAll);
     EntryInfo info;
-    if (file.valid() && QueryEntry(file.get(), info) && !IsLink(info.attributes) && !IsFolder(info.attributes))
-        nt_folders::MoveAside(std::move(file));
+    if (!file.valid() || !QueryEntry(file.get(), info) || IsLink(info.attributes) || IsFolder(info.attributes))
+        return Missing(path);
+    // Into a work folder beside it, on its own volume: the folder that holds
+    // it, held and checked to be the one the file's handle names.
+    std::wstring full(32768, L'\0');
+    const DWORD length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    const std::size_t slash = length && length < full.size() ? full.find_last_of(L"\\/", length) : std::wstring::npos;
+    if (slash == std::wstring::npos || slash + 1 >= length) return Missing(path);
+    const std::wstring name = full.substr(slash + 1, length - slash - 1);
+    full.resize(slash);
+    if (full.size() == 2 && full[1] == L':') full += L'\\';  // a drive's root
+    Handle pin = PinFolder(full);
+    nt_folders::Folder place{pin.get(), std::wstring()};
+    std::wstring fileName;
+    nt_folders::Aside aside;
+    if (pin.valid() && HandleName(pin.get(), place.name) && nt_folders::IsEntryAt(file.get(), place, name, fileName) &&
+        nt_folders::MoveAside(std::move(file), place, aside))
+        nt_folders::FinishAside(aside);
     return Missing(path);
 }
 

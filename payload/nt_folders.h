@@ -74,11 +74,27 @@ bool MarkForDeletion(HANDLE file, bool deleteIt);
 // Everything inside the held folder, depth first: links removed where the
 // handle shows them, never entered; a folder on another volume left alone.
 void ClearFolderAt(const Folder& folder, std::uint64_t volume);
-// Moves a file opened with DELETE access out of its folder into a fresh
-// work folder of this run's own under the temporary folder, deletes it
-// there through its handle when it can, and the work folder with it once
-// empty. True when the file was moved.
-bool MoveAside(Handle file);
+// Work folders for held files: this prefix and 16 random hex digits.
+constexpr wchar_t kAsidePrefix[] = L".vantel-aside-";
+bool IsAsideName(const std::wstring& name);
+
+// A file moved out of the way and the work folder it went into, both held.
+struct Aside {
+    Handle file;
+    Handle folder;
+};
+// Moves a file opened with DELETE access into a fresh work folder of this
+// run's own made in `place`, a held folder on the file's own volume (a
+// rename cannot cross volumes), and deletes it there through its handle
+// when it can. True when the file was moved; `aside` then holds both.
+bool MoveAside(Handle file, const Folder& place, Aside& aside);
+// Deletes what is left aside, then its work folder; what a program still
+// holds is marked for deletion at the next restart, the file before its
+// folder. Both handles are closed.
+void FinishAside(Aside& aside);
+// Removes the work folders an earlier run left in `folder` (a power cut):
+// real folders of that name only, never a link. How many went.
+std::size_t RemoveLeftoverAsides(const Folder& folder, std::uint64_t volume);
 // `prefix`, 16 random hex digits and `suffix`: a name no one can guess;
 // empty on failure.
 std::wstring RandomName(const wchar_t* prefix, const wchar_t* suffix = L"");

@@ -8,11 +8,10 @@
 
 #include <cstddef>
 #include <cstring>
+#include <cwchar>
 #include <vector>
 
 #include "process/message_pump.h"
-#include "system/folders.h"
-#include "system/wide_text.h"
 
 namespace nt_folders {
 
@@ -122,44 +121,72 @@ bool IsNameIn(const std::wstring& full, const std::wstring& folder, const std::w
                                 static_cast<int>(name.size()), TRUE) == CSTR_EQUAL;
 }
 
-// The names directly inside a folder opened for listing, dots left out.
-std::vector<std::wstring> ListNames(HANDLE folder) {
+// The names directly inside a folder opened for listing, dots left out,
+// with their attributes as listed when `attributes` is given.
+std::vector<std::wstring> ListNames(HANDLE folder, std::vector<DWORD>* attributes = nullptr) {
     std::vector<std::wstring> names;
     if (!Nt().list) return names;
     std::vector<std::uint8_t> buffer(64 * 1024);
     for (BOOLEAN restart = TRUE;; restart = FALSE) {
         IO_STATUS_BLOCK io{};
         if (Nt().list(folder, nullptr, nullptr, nullptr, &io, buffer.data(), static_cast<ULONG>(buffer.size()),
-                      kFileNamesInformation, FALSE, nullptr, restart) < 0)
+                      attributes ? kFileDirectoryInformation : kFileNamesInformation, FALSE, nullptr, restart) < 0)
             return names;
         for (std::size_t at = 0;;) {
-            const auto* entry = reinterpret_cast<const FILE_NAMES_INFORMATION*>(buffer.data() + at);
-            std::wstring name(entry->FileName, entry->FileNameLength / sizeof(WCHAR));
-            if (name != L"." && name != L"..") names.push_back(std::move(name));
-            if (entry->NextEntryOffset == 0) break;
-            at += entry->NextEntryOffset;
+            const std::uint8_t* entry = buffer.data() + at;
+            std::wstring name;
+            ULONG next = 0;
+            DWORD listed = 0;
+            if (attributes) {
+                const auto* info = reinterpret_cast<const FILE_DIRECTORY_INFORMATION*>(entry);
+                name.assign(info->FileName, info->FileNameLength / sizeof(WCHAR));
+                next = info->NextEntryOffset;
+                listed = info->FileAttributes;
+            } else {
+                const auto* info = reinterpret_cast<const FILE_NAMES_INFORMATION*>(entry);
+                name.assign(info->FileName, info->FileNameLength / sizeof(WCHAR));
+                next = info->NextEntryOffset;
+            }
+            if (name != L"." && name != L"..") {
+                names.push_back(std::move(name));
+                if (attributes) attributes->push_back(listed);
+            }
+            if (next == 0) break;
+            at += next;
         }
     }
 }
 
-// A fresh folder of this run's own in `temp`, under a name no one could
+// A fresh folder of this run's own in `place`, under a name no one could
 // plant anything at beforehand; held without delete sharing.
-Entry NewWorkFolder(const Folder& temp) {
+Entry NewWorkFolder(const Folder& place) {
     for (int attempt = 0; attempt < 8; ++attempt) {
-        const std::wstring name = RandomName(L"f");
+        const std::wstring name = RandomName(kAsidePrefix);
         if (name.empty()) break;
         Entry work;
-        const long status = OpenAt(temp.handle, name, kFolderAccess | DELETE, kShareNoDelete, FILE_CREATE,
+        const long status = OpenAt(place.handle, name, kFolderAccess | DELETE, kShareNoDelete, FILE_CREATE,
                                    FILE_DIRECTORY_FILE, work.handle);
         if (Collision(status)) continue;
         // Still the folder just made: a real one, at that name.
         if (status < 0 || !QueryEntry(work.handle.get(), work.info) || !IsFolder(work.info.attributes) ||
-            IsLink(work.info.attributes) || !IsEntryAt(work.handle.get(), temp, name, work.name))
+            IsLink(work.info.attributes) || !IsEntryAt(work.handle.get(), place, name, work.name))
             break;
         work.state = EntryState::Folder;
         return work;
     }
     return Entry();
+}
+
+// The path the system names an open entry by, for a delayed deletion.
+std::wstring PathOf(HANDLE handle) {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()),
+                                                       FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (length == 0) return std::wstring();
+        if (length < path.size()) return path.substr(0, length);
+        path.resize(length);
+    }
 }
 
 }  // namespace
@@ -287,22 +314,57 @@ void ClearFolderAt(const Folder& folder, std::uint64_t volume) {
     }
 }
 
-bool MoveAside(Handle file) {
-    std::wstring tempPath;
-    if (!WideFromText(TempDirectory(), tempPath) || tempPath.empty()) return false;
-    // The temporary folder itself as the system names it; nothing in it by path.
-    Handle temp(CreateFileW(tempPath.c_str(), kFolderAccess, kShareAll, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    Folder held{temp.get(), std::wstring()};
-    if (!temp.valid() || !HandleName(temp.get(), held.name)) return false;
-    Entry work = NewWorkFolder(held);
+bool IsAsideName(const std::wstring& name) {
+    const std::size_t prefix = std::wcslen(kAsidePrefix);
+    return name.size() == prefix + 16 && name.compare(0, prefix, kAsidePrefix) == 0 &&
+           name.find_first_not_of(L"0123456789abcdef", prefix) == std::wstring::npos;
+}
+
+bool MoveAside(Handle file, const Folder& place, Aside& aside) {
+    Entry work = NewWorkFolder(place);
     if (work.state != EntryState::Folder) return false;
-    const bool moved = RenameAt(file.get(), work.handle.get(), L"TemporaryFile", false);
+    if (!RenameAt(file.get(), work.handle.get(), L"TemporaryFile", false)) {
+        Dispose(work.handle.get());
+        return false;
+    }
     // A running program's file refuses deletion: it stays until it can go.
-    if (moved) wide_ops::DeleteOpenFile(file.get());
-    file = Handle();
-    Dispose(work.handle.get());  // refused while anything is left in it
-    return moved;
+    wide_ops::DeleteOpenFile(file.get());
+    aside.file = std::move(file);
+    aside.folder = std::move(work.handle);
+    return true;
+}
+
+void FinishAside(Aside& aside) {
+    if (!aside.folder.valid()) return;
+    std::wstring filePath, folderPath;
+    if (aside.file.valid()) {
+        wide_ops::DeleteOpenFile(aside.file.get());  // once more: its program may have ended
+        filePath = PathOf(aside.file.get());
+        aside.file = Handle();
+    }
+    // Refused while anything is left in it, a file whose deletion waits for its holder too.
+    if (!Dispose(aside.folder.get())) {
+        folderPath = PathOf(aside.folder.get());
+        if (!filePath.empty()) MoveFileExW(filePath.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+        if (!folderPath.empty()) MoveFileExW(folderPath.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    }
+    aside.folder = Handle();
+}
+
+std::size_t RemoveLeftoverAsides(const Folder& folder, std::uint64_t volume) {
+    std::size_t removed = 0;
+    std::vector<DWORD> attributes;
+    const std::vector<std::wstring> names = ListNames(folder.handle, &attributes);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        // What the listing shows as a link is never opened.
+        const std::wstring& name = names[i];
+        if (!IsAsideName(name) || !IsFolder(attributes[i]) || IsLink(attributes[i])) continue;
+        Entry work = FolderAt(folder, name, false, volume, DELETE);
+        if (work.state != EntryState::Folder) continue;  // a link stays, what it names untouched
+        ClearFolderAt(work.folder(), volume);
+        if (Dispose(work.handle.get())) ++removed;
+    }
+    return removed;
 }
 
 std::wstring RandomName(const wchar_t* prefix, const wchar_t* suffix) {

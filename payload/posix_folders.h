@@ -51,11 +51,17 @@ Fd OpenFolderAt(int parent, const char* name);
 // Everything inside the folder, depth first; links are removed, never
 // entered, and a folder on another device (a mount point) is left alone.
 void ClearFolderAt(int folder);
+// Work folders for held files: this prefix and 16 random hex digits.
+constexpr char kAsidePrefix[] = ".vantel-aside-";
+bool IsAsideName(const std::string& name);
 // Moves `name` out of `parent` into a fresh work folder of this run's own
-// under the temporary folder, then deletes it there if it can, and the
-// work folder with it when that is empty. True when `name` is gone from
-// `parent`.
-bool MoveAside(int parent, const char* name);
+// made in `place`, a folder on its own volume, then deletes it there if it
+// can, and the work folder with it when that is empty. True when `name` is
+// gone from `parent`.
+bool MoveAside(int parent, const char* name, int place);
+// Removes the work folders an earlier run left in `folder` (a power cut):
+// real folders of that name on its mount only, never a link. How many went.
+std::size_t RemoveLeftoverAsides(int folder);
 // Random bytes as hex, for names no one can guess.
 std::string RandomHex(std::size_t bytes);
 

@@ -10,9 +10,6 @@
 #include <cstdint>
 #include <vector>
 
-#include "system/folders.h"
-#include "system/posix_path.h"
-
 namespace posix_folders {
 
 namespace {
@@ -107,30 +104,49 @@ std::string RandomHex(std::size_t bytes) {
     return hex;
 }
 
-bool MoveAside(int parent, const char* name) {
-    const std::string native = ToPosixPath(TempDirectory());
-    Fd temp(native.empty() ? -1 : open(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!temp.valid()) return false;
+bool IsAsideName(const std::string& name) {
+    const std::size_t prefix = sizeof kAsidePrefix - 1;
+    return name.size() == prefix + 16 && name.compare(0, prefix, kAsidePrefix) == 0 &&
+           name.find_first_not_of("0123456789abcdef", prefix) == std::string::npos;
+}
+
+bool MoveAside(int parent, const char* name, int place) {
     // A fresh folder under a name no one could plant anything at beforehand.
     std::string work;
     for (int attempt = 0; attempt < 8 && work.empty(); ++attempt) {
-        const std::string candidate = "f" + RandomHex(8);
-        if (candidate.size() == 1) return false;
-        if (mkdirat(temp.get(), candidate.c_str(), 0700) == 0)
-            work = candidate;
+        const std::string hex = RandomHex(8);
+        if (hex.empty()) return false;
+        if (mkdirat(place, (kAsidePrefix + hex).c_str(), 0700) == 0)
+            work = kAsidePrefix + hex;
         else if (errno != EEXIST)
             return false;
     }
     if (work.empty()) return false;
     // Still the folder just made: a real one, ours alone.
-    Fd folder = OpenFolderAt(temp.get(), work.c_str());
+    Fd folder = OpenFolderAt(place, work.c_str());
     struct stat st;
-    if (!folder.valid() || fstat(folder.get(), &st) != 0 || st.st_uid != geteuid() || (st.st_mode & 077) != 0)
-        return false;
-    const bool moved = renameat(parent, name, folder.get(), "TemporaryFile") == 0;
+    const bool moved = folder.valid() && fstat(folder.get(), &st) == 0 && st.st_uid == geteuid() &&
+                       (st.st_mode & 077) == 0 && renameat(parent, name, folder.get(), "TemporaryFile") == 0;
     if (moved) unlinkat(folder.get(), "TemporaryFile", 0);
-    unlinkat(temp.get(), work.c_str(), AT_REMOVEDIR);  // only when empty
+    unlinkat(place, work.c_str(), AT_REMOVEDIR);  // only when empty
     return moved;
+}
+
+std::size_t RemoveLeftoverAsides(int folder) {
+    EntryStat self;
+    if (!StatAt(folder, "", self)) return 0;
+    std::size_t removed = 0;
+    for (const std::string& name : NamesIn(folder)) {
+        EntryStat entry, opened;
+        if (!IsAsideName(name) || !StatAt(folder, name.c_str(), entry) || !S_ISDIR(entry.st.st_mode) ||
+            !entry.sameMount(self))
+            continue;
+        Fd work = OpenFolderAt(folder, name.c_str());
+        if (!work.valid() || !StatAt(work.get(), "", opened) || !opened.sameFile(entry)) continue;
+        ClearFolderAt(work.get());
+        if (unlinkat(folder, name.c_str(), AT_REMOVEDIR) == 0) ++removed;
+    }
+    return removed;
 }
 
 }  // namespace posix_folders

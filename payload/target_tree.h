@@ -123,10 +123,14 @@ public:
     // False when a link is on the way (what is there cannot be reached).
     bool remove(const Text& path);
     // Deletes a file that refuses deletion, or moves it out of the way into
-    // a work folder of this run's own under the temporary folder (a fresh
-    // folder with an unpredictable name, held while the file goes in); true
-    // when nothing is left at the path.
+    // a work folder of this run's own under the root, on the file's own
+    // volume (a fresh folder with an unpredictable name, held while the file
+    // goes in); true when nothing is left at the path. What a program still
+    // holds when the tree goes is marked for deletion at the next restart.
     bool forceRemove(const Text& path);
+    // Removes the work folders an earlier run left under the root (a power
+    // cut): real folders of that name only, never a link.
+    void removeLeftovers();
 
     // The staging files earlier runs left anywhere below the root, as
     // relative paths in order; nothing is removed. Links and mount points

@@ -269,6 +269,10 @@ bool TargetTree::open(bool create) {
     return true;
 }
 
+void TargetTree::removeLeftovers() {
+    if (state_->rootFd.valid()) removals_ += posix_folders::RemoveLeftoverAsides(state_->rootFd.get());
+}
+
 bool TargetTree::opened() const { return state_->rootFd.valid(); }
 
 bool TargetTree::identify(const FileHandle& file, FileIdentity& identity) const {
@@ -419,6 +423,6 @@ bool TargetTree::forceRemove(const Text& path) {
     // Only files are moved out of the way: a link could move what it names.
     if (state != EntryState::File && state != EntryState::Other) return false;
     ++removals_;
-    if (unlinkat(parent, name, 0) == 0 || posix_folders::MoveAside(parent, name)) return true;
+    if (unlinkat(parent, name, 0) == 0 || posix_folders::MoveAside(parent, name, state_->rootFd.get())) return true;
     return state_->stateAt(parent, walk.name) == EntryState::Missing;
 }

@@ -169,6 +169,11 @@ struct TargetTree::State {
     std::set<std::uint64_t> walked;  // file IDs of the folders makeFolders went through
     std::set<std::uint64_t> swept;   // file IDs of the folders cleared of earlier runs' staging files
     std::set<std::wstring> staged;   // staging names this tree gave, never swept
+    std::vector<nt_folders::Aside> asides;  // held files moved out of the way
+
+    ~State() {
+        for (nt_folders::Aside& aside : asides) nt_folders::FinishAside(aside);
+    }
 
     const Held& heldAt(std::size_t depth) const { return depth == 0 ? rootFolder : chain[depth - 1]; }
 
@@ -257,6 +262,11 @@ bool TargetTree::open(bool create) {
     s.rootVolume = nt_folders::VolumeOf(root.get());
     s.rootFolder = State::Held{std::wstring(), std::move(root), std::move(name), info.fileId};
     return true;
+}
+
+void TargetTree::removeLeftovers() {
+    const State& s = *state_;
+    if (s.rootFolder.handle.valid()) removals_ += nt_folders::RemoveLeftoverAsides(s.rootFolder.folder(), s.rootVolume);
 }
 
 bool TargetTree::opened() const { return state_->rootFolder.handle.valid(); }
@@ -429,7 +439,11 @@ bool TargetTree::forceRemove(const Text& path) {
         // Only files are moved out of the way: a link could move what it names.
         if (entry.state != EntryState::File) return false;
         ++removals_;
-        if (!wide_ops::DeleteOpenFile(entry.handle.get())) nt_folders::MoveAside(std::move(entry.handle));
+        // Moved into a work folder under the root: on the file's own volume.
+        nt_folders::Aside aside;
+        if (!wide_ops::DeleteOpenFile(entry.handle.get()) &&
+            nt_folders::MoveAside(std::move(entry.handle), s.rootFolder.folder(), aside))
+            s.asides.push_back(std::move(aside));
     }
     return EntryAt(parent, walk.name, 0, kShareAll).state == EntryState::Missing;
 }

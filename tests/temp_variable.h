@@ -1,6 +1,6 @@
 #pragma once
 // Points the system's temporary folder elsewhere for one scope: TMP under
-// Windows (GetTempPathA reads it first), TMPDIR elsewhere.
+// Windows (GetTempPathA reads it first), TMPDIR elsewhere, or `variable`.
 #include <cstdlib>
 #include <string>
 
@@ -16,7 +16,8 @@ struct TempVariable {
 #endif
     std::string saved;
     bool had = false;
-    explicit TempVariable(const char* value) {
+    explicit TempVariable(const char* value, const char* variable = nullptr) {
+        if (variable) name = variable;
         if (const char* old = std::getenv(name)) {
             saved = old;
             had = true;

@@ -21,6 +21,7 @@ using std::min;
 #include "payload/md5.h"
 #include "process/process_scan.h"
 #include "system/wide_text.h"
+#include "tests/wine_drive.h"
 
 namespace {
 
@@ -649,43 +650,7 @@ TextList FolderNames(const Text& folder) {
 
 namespace {
 
-// Wine's mount manager defines drive letters for its configuration tool
-// (DefineDosDevice names are not followed by Wine's file-name lookup).
-constexpr DWORD kDefineUnixDrive = CTL_CODE('m', 32, METHOD_BUFFERED, FILE_READ_ACCESS | FILE_WRITE_ACCESS);
-
-#pragma pack(push, 8)
-struct UnixDriveRequest {
-    ULONG size;
-    ULONG type;
-    ULONG fsType;
-    DWORD serial;
-    ULONGLONG unixDevice;
-    WCHAR letter;
-    USHORT mountPointOffset;
-    USHORT deviceOffset;
-    USHORT labelOffset;
-};
-#pragma pack(pop)
-
-bool DefineUnixDrive(char letter, const std::string& unixPath, UINT type) {
-    std::vector<char> buffer(sizeof(UnixDriveRequest) + unixPath.size() + 1, '\0');
-    auto* request = reinterpret_cast<UnixDriveRequest*>(buffer.data());
-    request->size = static_cast<ULONG>(buffer.size());
-    request->type = type;
-    request->letter = static_cast<WCHAR>(std::tolower(static_cast<unsigned char>(letter)));
-    if (!unixPath.empty()) {
-        request->mountPointOffset = sizeof(UnixDriveRequest);
-        std::copy(unixPath.begin(), unixPath.end(), buffer.begin() + sizeof(UnixDriveRequest));
-    }
-    HANDLE manager = CreateFileW(L"\\\\.\\MountPointManager", GENERIC_READ | GENERIC_WRITE,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (manager == INVALID_HANDLE_VALUE) return false;
-    DWORD returned = 0;
-    bool done = DeviceIoControl(manager, kDefineUnixDrive, buffer.data(), static_cast<DWORD>(buffer.size()), nullptr,
-                                0, &returned, nullptr) != 0;
-    CloseHandle(manager);
-    return done;
-}
+using wine_drive::DefineUnixDrive;
 
 // The folder's path on the host, empty outside Wine.
 std::string UnixPathOf(const Text& path) {

@@ -97,6 +97,16 @@ TEST(Links, ALinkToAFolderOutsideIsNeverEntered) {
     EXPECT_TRUE(IsLink(dir / "out\\link"));
 }
 
+TEST(Links, ALinkNamedAsALeftoverWorkFolderIsNeverEntered) {
+    ScratchDir dir;
+    Outside outside(dir);
+    EnsureDirectoryPath(dir / "out");
+    fs::create_directory_symlink("../outside", FsPath(dir / "out\\.vantel-aside-0123456789abcdef"));
+    EXPECT_EQ(Extract(Envelope({Record("a.txt", "a")}), dir / "out").result, 1);
+    outside.expectUntouched();
+    EXPECT_TRUE(IsLink(dir / "out\\.vantel-aside-0123456789abcdef"));
+}
+
 TEST(Links, ALinkWhereAFileGoesIsReplacedAndWhatItNamesStays) {
     ScratchDir dir;
     Outside outside(dir);

@@ -259,6 +259,22 @@ TEST(Extract, NoRecordReachesTheTargetItselfOrAnythingBesideIt) {
     for (const Text& line : run.lines) EXPECT_TRUE(Contains(line, "，无效文件，跳过。")) << line;
 }
 
+TEST(Extract, RemovesWorkFoldersAnEarlierRunLeftInTheTargetAndNothingElse) {
+    ScratchDir dir;
+    const Text leftover = "out\\.vantel-aside-0123456789abcdef";
+    dir.write(leftover + "\\TemporaryFile", "old program");
+    dir.write(leftover + "\\deeper\\x", "x");
+    // Not of that name, not a folder, or not in the target itself: the user's.
+    const Text kept[] = {"out\\.vantel-aside-0123456789abcde\\keep.txt",
+                         "out\\.vantel-aside-FEDCBA9876543210\\keep.txt", "out\\.vantel-aside-00112233445566ff",
+                         "out\\sub\\.vantel-aside-0123456789abcdef\\keep.txt"};
+    for (const Text& path : kept) dir.write(path, path);
+    Text target = dir / "out";
+    EXPECT_EQ(Extract(Envelope({Record("a.txt", "a")}), target).result, 1);
+    EXPECT_FALSE(pathExists(dir / leftover));
+    for (const Text& path : kept) EXPECT_EQ(Contents(dir / path), path);
+}
+
 TEST(Extract, HugePathsAreRefusedWithoutBeingSplit) {
     ScratchDir dir;
     Text target = dir / "t";

@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <set>
+#include <vector>
 
 #include "payload/payload_archive.h"
 #include "scratch.h"
 #include "system/wide_text.h"
 #include "temp_variable.h"
+#include "wine_drive.h"
 
 namespace {
 
@@ -58,22 +61,56 @@ struct Outcome {
 
 }  // namespace
 
-// What this run left in the temporary folder, beside the names in `planted`:
-// `count` work folders of its own, f<16 hex digits>, each holding only a
-// moved file with the bytes `moved`.
-static void ExpectOnlyWorkFolders(const Text& temp, const std::set<Text>& planted, const ByteBuffer& moved,
-                                  std::size_t count = 1) {
-    TextList ours;
-    for (const Text& name : listDirectory(temp))
-        if (!planted.count(name)) ours.push_back(name);
-    ASSERT_EQ(ours.size(), count);
+// What this run left in `folder`, beside the names in `besides`: `count`
+// work folders of its own, .vantel-aside-<16 hex digits>, each holding only
+// a moved file with the bytes `moved`.
+static std::vector<Text> ExpectOnlyWorkFolders(const Text& folder, const std::set<Text>& besides,
+                                               const ByteBuffer& moved, std::size_t count = 1) {
+    std::vector<Text> ours;
+    for (const Text& name : listDirectory(folder))
+        if (!besides.count(name)) ours.push_back(name);
+    EXPECT_EQ(ours.size(), count);
+    const Text prefix = ".vantel-aside-";
     for (const Text& name : ours) {
-        EXPECT_EQ(name.size(), 17u) << name;
-        EXPECT_EQ(name[0], 'f');
-        EXPECT_EQ(name.find_first_not_of("0123456789abcdef", 1), Text::npos) << name;
-        EXPECT_EQ(listDirectory(temp + "\\" + name), TextList{"TemporaryFile"});
-        EXPECT_EQ(readWholeFile(temp + "\\" + name + "\\TemporaryFile"), moved);
+        EXPECT_EQ(name.size(), prefix.size() + 16) << name;
+        EXPECT_EQ(name.compare(0, prefix.size(), prefix), 0) << name;
+        EXPECT_EQ(name.find_first_not_of("0123456789abcdef", prefix.size()), Text::npos) << name;
+        EXPECT_EQ(listDirectory(folder + "\\" + name), TextList{"TemporaryFile"});
+        EXPECT_EQ(readWholeFile(folder + "\\" + name + "\\TemporaryFile"), moved);
     }
+    return ours;
+}
+
+// The paths the system is to delete at the next restart, in order.
+static std::vector<std::wstring> DeletionsAtRestart() {
+    std::vector<std::wstring> deletions;
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager", 0, KEY_READ,
+                      &key) != ERROR_SUCCESS)
+        return deletions;
+    DWORD bytes = 0;
+    std::vector<wchar_t> value;
+    if (RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr, nullptr, &bytes) == ERROR_SUCCESS) {
+        value.resize(bytes / sizeof(wchar_t) + 2);
+        RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr,
+                         reinterpret_cast<BYTE*>(value.data()), &bytes);
+    }
+    RegCloseKey(key);
+    // Pairs of a path and where it goes, empty for a deletion.
+    for (std::size_t at = 0; at + 1 < value.size() && value[at];) {
+        const std::wstring from(value.data() + at);
+        at += from.size() + 1;
+        const std::wstring to(value.data() + at);
+        at += to.size() + 1;
+        if (to.empty()) deletions.push_back(from);
+    }
+    return deletions;
+}
+
+static bool EndsWith(const std::wstring& text, const std::wstring& tail) {
+    return text.size() >= tail.size() &&
+           CompareStringOrdinal(text.c_str() + text.size() - tail.size(), static_cast<int>(tail.size()), tail.c_str(),
+                                static_cast<int>(tail.size()), TRUE) == CSTR_EQUAL;
 }
 
 static Outcome ExtractOne(const ArchiveEntry& record, Text target) {
@@ -90,7 +127,6 @@ TEST(FileOpsWin32, RunningProgramIsMovedAsideAndReplacedInTheSamePass) {
     EnsureDirectoryPath(dir / "out");
     ASSERT_TRUE(CopyFileA(OwnProgram().c_str(), program.c_str(), FALSE));
     const ByteBuffer oldProgram = readWholeFile(program);
-    // The moved program stays in the temporary folder while it runs: a scratch one.
     const Text temp = dir / "tmp";
     EnsureDirectoryPath(temp);
     TempVariable redirect(temp.c_str());
@@ -105,7 +141,20 @@ TEST(FileOpsWin32, RunningProgramIsMovedAsideAndReplacedInTheSamePass) {
     ASSERT_EQ(outcome.lines.size(), 1u);
     EXPECT_NE(outcome.lines[0].find("，写入失败，尝试删除重写，写入成功。"), Text::npos);
 
-    ExpectOnlyWorkFolders(temp, {}, oldProgram);
+    // Moved on its own volume, under the target: the temporary folder stays as it was.
+    EXPECT_TRUE(listDirectory(temp).empty());
+    const std::vector<Text> work = ExpectOnlyWorkFolders(dir / "out", {"VantelPA.exe"}, oldProgram);
+    ASSERT_EQ(work.size(), 1u);
+    // Still running when the extraction ended: it goes at the next restart, before its folder.
+    const std::vector<std::wstring> deletions = DeletionsAtRestart();
+    const std::wstring folderTail = L"\\out\\" + Wide(work[0]);
+    std::size_t file = deletions.size(), folder = deletions.size();
+    for (std::size_t i = 0; i < deletions.size(); ++i) {
+        if (EndsWith(deletions[i], folderTail + L"\\TemporaryFile")) file = i;
+        if (EndsWith(deletions[i], folderTail)) folder = i;
+    }
+    EXPECT_LT(file, folder);
+    EXPECT_LT(folder, deletions.size());
 }
 
 TEST(FileOpsWin32, FileOpenWithoutSharingCannotBeMovedAndFailsAfterFivePasses) {
@@ -208,15 +257,21 @@ std::wstring DosPathOf(const char* path) {
     return result;
 }
 
-// Unix links to a folder outside, planted from the host under every name
-// f<ticks> the tick count gives in the next 8 s: the names a work folder
-// named by the time could take. Wine shows each as a reparse point.
+// Unix links to a folder outside, planted from the host in each folder
+// under every name .vantel-aside-<16 hex digits> the tick count gives in
+// the next 8 s: the names a work folder named by the time could take.
+// Wine shows each as a reparse point.
 class LinkFarm {
 public:
     static constexpr DWORD kCount = 8000;
-    LinkFarm(const ScratchDir& dir, const Text& temp, const Text& outside) : dir_(dir), temp_(temp), outside_(outside) {
+    LinkFarm(const ScratchDir& dir, const std::vector<Text>& folders, const Text& outside)
+        : dir_(dir), folders_(folders), outside_(outside) {
         first_ = GetTickCount();
-        for (DWORD i = 0; i < kCount; ++i) names_.insert("f" + std::to_string(static_cast<DWORD>(first_ + i)));
+        char name[40];
+        for (DWORD i = 0; i < kCount; ++i) {
+            std::snprintf(name, sizeof name, ".vantel-aside-%016lx", static_cast<unsigned long>(first_ + i));
+            names_.insert(name);
+        }
         planted_ = Run("plant");
     }
     ~LinkFarm() { Run("remove"); }
@@ -229,17 +284,18 @@ private:
         const std::wstring python = DosPathOf("/usr/bin/python3");
         const Text script = dir_.write("farm.py",
                                        "import os, sys\n"
-                                       "temp, outside, first, count, mode, done = sys.argv[1:]\n"
-                                       "for i in range(int(count)):\n"
-                                       "    name = os.path.join(temp, 'f%d' % ((int(first) + i) % 2**32))\n"
-                                       "    os.symlink(outside, name) if mode == 'plant' else os.unlink(name)\n"
+                                       "outside, first, count, mode, done = sys.argv[1:6]\n"
+                                       "for folder in sys.argv[6:]:\n"
+                                       "    for i in range(int(count)):\n"
+                                       "        name = os.path.join(folder, '.vantel-aside-%016x' % ((int(first) + i) % 2**32))\n"
+                                       "        os.symlink(outside, name) if mode == 'plant' else os.unlink(name)\n"
                                        "open(done, 'w').close()\n");
         const Text done = dir_ / (std::string("farm-") + mode);
         std::wstring command = L"\"" + python + L"\"";
-        for (const std::string& arg :
-             {UnixPathOf(script), UnixPathOf(temp_), UnixPathOf(outside_), std::to_string(first_),
-              std::to_string(kCount), std::string(mode), UnixPathOf(done)})
-            command += L" " + FromHost(arg);
+        std::vector<std::string> args = {UnixPathOf(script), UnixPathOf(outside_), std::to_string(first_),
+                                         std::to_string(kCount), std::string(mode), UnixPathOf(done)};
+        for (const Text& folder : folders_) args.push_back(UnixPathOf(folder));
+        for (const std::string& arg : args) command += L" " + FromHost(arg);
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION process{};
@@ -254,7 +310,8 @@ private:
     }
 
     const ScratchDir& dir_;
-    Text temp_, outside_;
+    std::vector<Text> folders_;
+    Text outside_;
     DWORD first_ = 0;
     std::set<Text> names_;
     bool planted_ = false;
@@ -262,26 +319,25 @@ private:
 
 }  // namespace
 
-TEST(FileOpsWin32, AFileMovedAsideNeverEntersWhatIsPlantedInTheTemporaryFolder) {
+TEST(FileOpsWin32, AFileMovedAsideNeverEntersWhatIsPlantedBesideIt) {
     ScratchDir dir;
     dir.write("outside\\keep.txt", "outside");
     dir.write("outside\\sub\\inner.txt", "inner");
     // Two running programs, moved aside both ways: by the file operation,
-    // and at a record's turn in the extraction.
+    // and at a record's turn in the extraction (which also sweeps the
+    // target for work folders left by an earlier run).
     const Text programs[] = {dir / "one\\VantelPA.exe", dir / "two\\VantelPA.exe"};
     for (const Text& program : programs) {
         EnsureDirectoryPath(fileFolderPart(program));
         ASSERT_TRUE(CopyFileA(OwnProgram().c_str(), program.c_str(), FALSE));
     }
     const ByteBuffer oldProgram = readWholeFile(programs[0]);
-    const Text temp = dir / "tmp";
-    EnsureDirectoryPath(temp);
-    TempVariable redirect(temp.c_str());
-    LinkFarm farm(dir, temp, dir / "outside");
-    if (!farm.planted()) GTEST_SKIP() << "no Wine host to plant links from";
-    ASSERT_TRUE(getAttributes(temp + "\\" + *farm.names().begin()) & FILE_ATTRIBUTE_REPARSE_POINT);
+    // Started first: a program starting among thousands of links takes seconds to load.
     FileHolder one(dir.write("one.txt", "held"), programs[0]), two(dir.write("two.txt", "held"), programs[1]);
     ASSERT_TRUE(one.held() && two.held());
+    LinkFarm farm(dir, {dir / "one", dir / "two"}, dir / "outside");
+    if (!farm.planted()) GTEST_SKIP() << "no Wine host to plant links from";
+    ASSERT_TRUE(getAttributes(dir / "one\\" + *farm.names().begin()) & FILE_ATTRIBUTE_REPARSE_POINT);
 
     EXPECT_TRUE(forceRemove(programs[0]));
     EXPECT_EQ(ExtractOne(Record("VantelPA.exe", "new program"), dir / "two").result, 1);
@@ -291,6 +347,34 @@ TEST(FileOpsWin32, AFileMovedAsideNeverEntersWhatIsPlantedInTheTemporaryFolder) 
     EXPECT_EQ(Contents(dir / "outside\\keep.txt"), "outside");
     EXPECT_EQ(Contents(dir / "outside\\sub\\inner.txt"), "inner");
     EXPECT_EQ(listDirectory(dir / "outside").size(), 2u);
-    ExpectOnlyWorkFolders(temp, farm.names(), oldProgram, 2);
+    ExpectOnlyWorkFolders(dir / "one", farm.names(), oldProgram);
+    std::set<Text> besides = farm.names();
+    besides.insert("VantelPA.exe");
+    ExpectOnlyWorkFolders(dir / "two", besides, oldProgram);
     if (!covered) GTEST_SKIP() << "the links no longer covered the tick count: nothing was shown";
+}
+
+// Run by the payload_aside_other_volume test, which mounts a volume of its
+// own for the temporary folder: no rename reaches it from the target.
+TEST(OtherVolume, ARunningProgramIsReplacedWhenTheTemporaryFolderIsOnAnotherVolume) {
+    const char* volume = std::getenv("VANTEL_OTHER_VOLUME");
+    if (!volume || !*volume) GTEST_SKIP() << "needs a mounted volume: run the payload_aside_other_volume test";
+    ScratchDir dir;  // the target, on the prefix's own drive
+    const Text program = dir / "out\\VantelPA.exe";
+    EnsureDirectoryPath(dir / "out");
+    ASSERT_TRUE(CopyFileA(OwnProgram().c_str(), program.c_str(), FALSE));
+    FileHolder running(dir.write("held.txt", "held"), program);
+    ASSERT_TRUE(running.held());
+    wine_drive::UnixDrive drive(volume);
+    ASSERT_FALSE(drive.Drive().empty()) << volume;
+    const Text temp = drive.Drive() + "\\tmp";
+    EnsureDirectoryPath(temp);
+    TempVariable tmp(temp.c_str()), tempToo(temp.c_str(), "TEMP");
+    ASSERT_EQ(TempDirectory(), temp);
+
+    Outcome outcome = ExtractOne(Record("VantelPA.exe", "new program"), dir / "out");
+    EXPECT_EQ(outcome.result, 1);
+    EXPECT_EQ(outcome.paths.size(), 1u) << "more than one pass";
+    EXPECT_TRUE(Contents(program) == "new program") << "not replaced";
+    EXPECT_TRUE(listDirectory(temp).empty());
 }
