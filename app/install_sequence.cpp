@@ -83,7 +83,8 @@ Text RoomText(std::uint64_t needed, std::uint64_t available) {
     } else {
         const unsigned long long need = (needed * 10 + kMb - 1) / kMb;
         const unsigned long long free = available / kMb * 10 + available % kMb * 10 / kMb;
-        std::snprintf(text, sizeof text, "需要 %llu.%llu MB，可用 %llu.%llu MB", need / 10, need % 10, free / 10, free % 10);
+        std::snprintf(text, sizeof text, "需要 %llu.%llu MB，可用 %llu.%llu MB", need / 10, need % 10, free / 10,
+                      free % 10);
     }
     return text;
 }
