@@ -319,7 +319,8 @@ const Command kCommands[] = {
      "Extracts into DIR the way the installer does: unchanged files are skipped, changed ones\n"
      "written and verified, for up to five passes. --trace prints one line per record.\n"
      "Exit code 0 only when every record was finished; otherwise the error line names the\n"
-     "first file left unfinished and how many records were.",
+     "first file left unfinished and how many records were. Exit code 3, before anything is\n"
+     "made, when DIR's volume has less room than the files it lacks (\"not enough space\").",
      2, RunExtract},
     {"verify", "ezpack verify FILE.ez DIR",
      "Reports each file of the archive that is missing or different in DIR, and lists as\n"
@@ -333,7 +334,7 @@ const Command kCommands[] = {
 const char kExitCodes[] =
     "Exit codes: 0 success; 1 extraction incomplete, differences found, a write failed, or the\n"
     "command could not finish (out of memory, internal error); 2 wrong usage; 3 bad input\n"
-    "(missing, not an envelope, bad tag, corrupt stream, bad record count).\n";
+    "(missing, not an envelope, bad tag, corrupt stream, bad record count), or no room to extract.\n";
 
 void PrintUsage(std::FILE* to) {
     std::fprintf(to, "usage:\n");
