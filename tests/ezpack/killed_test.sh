@@ -17,8 +17,8 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 # (the deflate window is 32 KiB), cheap to make and slow enough to write.
 mkdir -p src/sub
 head -c 1048576 /dev/urandom >block.bin
-for spec in 120:big.bin 80:sub/mid.bin 50:sub/small.bin; do
-  for _ in $(seq "${spec%%:*}"); do cat block.bin; done >"src/${spec#*:}"
+for entry in 120:big.bin 80:sub/mid.bin 50:sub/small.bin; do
+  for _ in $(seq "${entry%%:*}"); do cat block.bin; done >"src/${entry#*:}"
 done
 "$ezpack" pack src payload >pack.txt 2>&1 || { cat pack.txt; exit 1; }
 rm -f block.bin
