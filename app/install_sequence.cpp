@@ -17,7 +17,6 @@
 #include "payload/payload_archive.h"
 #include "process/clock.h"
 #include "process/delay.h"
-#include "process/directory.h"
 #include "process/process_control.h"
 #include "process/process_scan.h"
 #include "process/worker_threads.h"
@@ -55,6 +54,7 @@ constexpr FailureTexts kFailureTexts[] = {
     {FailureCause::DiskFull, "磁盘空间不足", "磁盘空间不足：", "，请清理磁盘后重新安装"},
     {FailureCause::InUse, "文件被占用", "文件正在使用，无法替换：", "，请关闭占用它的程序后重新安装"},
     {FailureCause::NoPermission, "没有写入权限", "没有权限写入文件夹：", "，请选择其他位置"},
+    {FailureCause::Linked, "路径经过链接", "安装路径经过链接：", "，请选择其他文件夹"},
     {FailureCause::Other, "安装未完成", "部分文件未能写入，请重新安装", ""},
 };
 const char kFailedStatus[] = "安装失败";
@@ -196,7 +196,12 @@ void OnStartInstallClicked() {
         window.SetStatusPart(1, RoomText(needed, available) + "，请选择其他位置或清理磁盘");
         return;
     }
-    if (!EnsureDirectoryPath(path)) return;
+    // The same walk as the extraction's: a link on the way ends the install here.
+    ExtractFailure made;
+    if (!MakeTargetFolder(path, made)) {
+        if (made.cause == FailureCause::Linked) ShowFailure(made);
+        return;
+    }
     ShowStep(2, kInstallingStep);
     ChosenInstallDir = window.EditContent(ctl::编辑框安装路径);
     StartWorkerThread(InstallSequenceThread);

@@ -11,12 +11,13 @@ enum class FailureCause {
     DiskFull,      // `needed` and `available` say by how much
     InUse,         // `path`: the first record's file that could not be replaced
     NoPermission,  // `path`: the folder that took no new file
+    Linked,        // `path`: the level of the target's path that is a link
     Other,
 };
 
 struct ExtractFailure {
     FailureCause cause = FailureCause::None;
-    Text path;  // relative to the target for InUse, full for NoPermission
+    Text path;  // relative to the target for InUse, full for NoPermission and Linked
     std::uint64_t needed = 0;
     std::uint64_t available = 0;
     bool beforeWriting = false;  // told before anything was made

@@ -607,6 +607,13 @@ int RunPass(PackedInput& input, const std::vector<char>& earlier, PassConsumer& 
 
 }  // namespace
 
+bool MakeTargetFolder(const Text& folder, ExtractFailure& failure) {
+    TargetTree tree(NormaliseDirectory(folder));
+    if (tree.open(true)) return true;
+    if (!tree.linkOnTheWay().empty()) failure.note(FailureCause::Linked, tree.linkOnTheWay());
+    return false;
+}
+
 bool PrepareFolder(const Text& folder) {
     if (isDirectory(folder) || EnsureDirectoryPath(folder)) return true;
     removeDirectoryTree(folder);
@@ -617,12 +624,18 @@ int ExtractPasses(PackedInput& input, const Text& target, const ExtractOutputs& 
     ExtractFailure unread;
     ExtractFailure& failure = out.failure ? *out.failure : unread;
     failure = ExtractFailure();
-    TargetTree tree(target);
+    TargetTree tree(target, out.targetPath);
+    const auto linked = [&tree, &failure] {
+        if (tree.linkOnTheWay().empty()) return false;
+        failure.note(FailureCause::Linked, tree.linkOnTheWay());
+        failure.beforeWriting = true;
+        return true;
+    };
     FoundFiles found;
     if (!streamChecked) {
         // An existing target is digested while the archive is judged;
         // nothing is made before the archive has passed and fits.
-        tree.open();
+        if (!tree.open() && linked()) return 0;
         if (!Survey(input, tree, found)) {
             failure.note(FailureCause::Damaged);
             return 0;
@@ -633,8 +646,8 @@ int ExtractPasses(PackedInput& input, const Text& target, const ExtractOutputs& 
             return 0;
         }
     }
-    // Not checked here: the first record that needs the target fails the call.
-    if (!tree.opened()) tree.open(true);
+    // Otherwise not checked here: the first record that needs the target fails the call.
+    if (!tree.opened() && !tree.open(true) && linked()) return 0;
     tree.removeLeftovers();
     CallState call;
     for (int pass = 0; pass < kMaxPasses; ++pass) {

@@ -6,6 +6,7 @@
 
 #include "payload/extract_failure.h"
 #include "payload/packed_input.h"
+#include "payload/target_tree.h"
 #include "system/text.h"
 
 // Receives the full path and the trace line of each record handled.
@@ -17,6 +18,7 @@ struct ExtractOutputs {
     bool trace = false;
     TraceSink traceSink;
     ExtractFailure* failure = nullptr;  // why the call returned 0
+    RootPath targetPath = RootPath::Strict;
 };
 
 // The target ends with "\" and has been created if it could be. 1 when
@@ -25,6 +27,11 @@ struct ExtractOutputs {
 // writes nothing, and the room the records need is compared with the
 // target volume's free space before anything is made.
 int ExtractPasses(PackedInput& input, const Text& target, const ExtractOutputs& out, bool streamChecked);
+
+// Makes the folder and the missing levels of its path, each relative to
+// the one above, never through a link (RootPath::Strict); a link on the
+// way makes nothing and is named in `failure`.
+bool MakeTargetFolder(const Text& folder, ExtractFailure& failure);
 
 // Creates the folder; when that fails, clears whatever is there and tries once more.
 bool PrepareFolder(const Text& folder);

@@ -58,7 +58,12 @@ struct Entry {
 Entry EntryAt(const Folder& parent, const std::wstring& name, DWORD access, DWORD share, DWORD options = 0);
 // A folder in `parent`, made first when `create` and missing, held without
 // delete sharing (plus `access`); Link when it is a link or not on `volume`.
-Entry FolderAt(const Folder& parent, const std::wstring& name, bool create, std::uint64_t volume, DWORD access = 0);
+// With `onlyNameLinks`, a reparse point that stands for no other name (a
+// cloud file's placeholder, say) is a folder like any other.
+Entry FolderAt(const Folder& parent, const std::wstring& name, bool create, std::uint64_t volume, DWORD access = 0,
+               bool onlyNameLinks = false);
+// The path the system names an open entry by ("\\?\C:\..."); empty when it cannot tell.
+std::wstring PathOf(HANDLE handle);
 
 // The volume's serial number, kUnknownVolume when it cannot be told.
 std::uint64_t VolumeOf(HANDLE handle);

@@ -177,7 +177,16 @@ Entry NewWorkFolder(const Folder& place) {
     return Entry();
 }
 
-// The path the system names an open entry by, for a delayed deletion.
+// A reparse point that stands for another name: a junction, a symbolic
+// link, a mount point. One whose tag cannot be read counts as one.
+bool StandsForAnotherName(HANDLE handle) {
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    return !GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag) ||
+           IsReparseTagNameSurrogate(tag.ReparseTag);
+}
+
+}  // namespace
+
 std::wstring PathOf(HANDLE handle) {
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
@@ -188,8 +197,6 @@ std::wstring PathOf(HANDLE handle) {
         path.resize(length);
     }
 }
-
-}  // namespace
 
 long OpenAt(HANDLE parent, const std::wstring& name, DWORD access, DWORD share, DWORD disposition, DWORD options,
             Handle& out) {
@@ -238,7 +245,8 @@ Entry EntryAt(const Folder& parent, const std::wstring& name, DWORD access, DWOR
     return entry;
 }
 
-Entry FolderAt(const Folder& parent, const std::wstring& name, bool create, std::uint64_t volume, DWORD access) {
+Entry FolderAt(const Folder& parent, const std::wstring& name, bool create, std::uint64_t volume, DWORD access,
+               bool onlyNameLinks) {
     Entry folder;
     const long status = OpenAt(parent.handle, name, kFolderAccess | access, kShareNoDelete,
                                create ? FILE_OPEN_IF : FILE_OPEN, FILE_DIRECTORY_FILE, folder.handle);
@@ -250,8 +258,9 @@ Entry FolderAt(const Folder& parent, const std::wstring& name, bool create, std:
     }
     if (!QueryEntry(folder.handle.get(), folder.info, true)) {
         folder.state = EntryState::Other;
-    } else if (IsLink(folder.info.attributes) || !IsFolder(folder.info.attributes) ||
-               !IsEntryAt(folder.handle.get(), parent, name, folder.name) || VolumeOf(folder.handle.get()) != volume) {
+    } else if ((IsLink(folder.info.attributes) && (!onlyNameLinks || StandsForAnotherName(folder.handle.get()))) ||
+               !IsFolder(folder.info.attributes) || !IsEntryAt(folder.handle.get(), parent, name, folder.name) ||
+               VolumeOf(folder.handle.get()) != volume) {
         folder.state = EntryState::Link;  // a mount point too
     } else {
         folder.state = EntryState::Folder;

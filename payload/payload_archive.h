@@ -54,4 +54,6 @@ public:
     Text baseDirectory;
     // Why the last extractArchive returned 0.
     ExtractFailure failure;
+    // How the target's own path is reached (below it, links are never followed).
+    RootPath targetPath = RootPath::Strict;
 };

@@ -7,10 +7,10 @@
 // O_NOFOLLOW; Windows: NtCreateFile with a root directory handle and
 // FILE_OPEN_REPARSE_POINT), and each folder on the way is checked to be a
 // real folder on the root's volume (a link, a junction and a mount point
-// are never entered). The root's own path, which the caller named, is
-// resolved once, when the tree is opened; a root that no longer matches
-// its handle ends the run, it is never opened again by path. Relative
-// paths use "\" or "/" between components.
+// are never entered). The root's own path is taken once, when the tree is
+// opened, level by level from the volume's root (see RootPath); a root
+// that no longer matches its handle ends the run, it is never opened again
+// by path. Relative paths use "\" or "/" between components.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -72,20 +72,32 @@ private:
     std::unique_ptr<State> state_;
 };
 
+// How the root's own path is reached. Strict: every level from the
+// volume's root down is opened relative to the one above, never through a
+// link (a junction, a symbolic link, a mount point); one on the way
+// refuses the tree. What runs elevated takes nothing else: whoever may
+// make a folder on the way could otherwise send the writes elsewhere.
+// AsNamed: links in the path the caller named are followed, once, as a
+// command-line tool does; below the root nothing is followed either way.
+enum class RootPath { Strict, AsNamed };
+
 class TargetTree {
 public:
     // `root` ends with "\"; nothing is opened yet.
-    explicit TargetTree(const Text& root);
+    explicit TargetTree(const Text& root, RootPath rootPath = RootPath::Strict);
     ~TargetTree();
     TargetTree(const TargetTree&) = delete;
     TargetTree& operator=(const TargetTree&) = delete;
 
     // Opens the root folder. With `create`, the missing folders of its
-    // path are made first, each made and opened relative to the one above
-    // it (from the deepest folder that exists), none of them a link. False
-    // when the root cannot be opened or is no folder.
+    // path are made on the way, each made and opened relative to the one
+    // above it. False when the root cannot be opened or is no folder, or a
+    // strict path meets a link.
     bool open(bool create = false);
     bool opened() const;
+    // After a refused open: the root's path up to the level that is a
+    // link; empty when no link refused it.
+    const Text& linkOnTheWay() const;
     // True while the root's path still names the folder that was opened.
     bool rootInPlace() const;
 

@@ -96,6 +96,27 @@ Fd MakeFolderPath(const std::string& native) {
     return base;
 }
 
+// Every level of the path from "/" (or the working folder) down, each
+// opened, and with `create` made, relative to the one above, never
+// through a link. Invalid at a level that is missing, refused or a link;
+// `linkEnd` then ends the path at the link.
+Fd StrictFolderPath(const std::string& native, bool create, std::size_t& linkEnd) {
+    Fd base(::open(!native.empty() && native[0] == '/' ? "/" : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    for (std::size_t at = 0; base.valid() && at < native.size();) {
+        const std::size_t end = std::min(native.find('/', at), native.size());
+        const std::string part = native.substr(at, end - at);
+        at = end + 1;
+        if (part.empty() || part == ".") continue;
+        if (part == "..") return Fd();
+        if (create) mkdirat(base.get(), part.c_str(), 0777);
+        Fd next = OpenFolderAt(base.get(), part.c_str());
+        EntryStat there;
+        if (!next.valid() && StatAt(base.get(), part.c_str(), there) && S_ISLNK(there.st.st_mode)) linkEnd = end;
+        base = std::move(next);
+    }
+    return base;
+}
+
 // A fresh staging name; empty when no random bytes come.
 std::string StagingName() {
     const std::string digits = posix_folders::RandomHex(8);
@@ -180,6 +201,8 @@ const FileHandle& StagedFile::file() const {
 struct TargetTree::State {
     Text root;
     std::string nativeRoot;
+    RootPath rootPath = RootPath::Strict;
+    Text linkOnTheWay;
     Fd rootFd;
     EntryStat rootStat;
     std::set<Key> walked;  // folders makeFolders went through
@@ -251,8 +274,9 @@ struct TargetTree::State {
     }
 };
 
-TargetTree::TargetTree(const Text& root) : state_(std::make_unique<State>()) {
+TargetTree::TargetTree(const Text& root, RootPath rootPath) : state_(std::make_unique<State>()) {
     state_->root = root;
+    state_->rootPath = rootPath;
     state_->nativeRoot = ToPosixPath(root);
 }
 
@@ -261,13 +285,23 @@ TargetTree::~TargetTree() = default;
 bool TargetTree::open(bool create) {
     State& s = *state_;
     if (s.rootFd.valid()) return true;
+    s.linkOnTheWay.clear();
     if (s.nativeRoot.empty()) return false;
-    Fd root = create ? MakeFolderPath(s.nativeRoot)
-                     : Fd(::open(s.nativeRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    std::size_t linkEnd = 0;
+    Fd root;
+    if (s.rootPath == RootPath::Strict) {
+        root = StrictFolderPath(s.nativeRoot, create, linkEnd);
+    } else {
+        root = create ? MakeFolderPath(s.nativeRoot)
+                      : Fd(::open(s.nativeRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    }
+    if (linkEnd != 0) s.linkOnTheWay = FromPosixPath(s.nativeRoot.substr(0, linkEnd));
     if (!root.valid() || !StatAt(root.get(), "", s.rootStat)) return false;
     s.rootFd = std::move(root);
     return true;
 }
+
+const Text& TargetTree::linkOnTheWay() const { return state_->linkOnTheWay; }
 
 void TargetTree::removeLeftovers() {
     if (state_->rootFd.valid()) removals_ += posix_folders::RemoveLeftoverAsides(state_->rootFd.get());

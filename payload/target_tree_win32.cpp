@@ -99,30 +99,61 @@ Handle OpenFolderPath(const std::wstring& path) {
     return folder;
 }
 
-// The deepest folder of the path that exists, opened by the path, and
-// below it the rest, each made and opened relative to the one above.
-Handle MakeFolderPath(const std::wstring& path) {
+// Where the levels of a whole path begin: after "C:\" or "\\server\share\".
+std::size_t VolumeEnd(const std::wstring& path) {
     const wchar_t* rest = PathSkipRootW(path.c_str());
-    const std::size_t volumeEnd = rest ? static_cast<std::size_t>(rest - path.c_str()) : 0;
-    std::size_t end = path.size();
-    Handle base = OpenFolderPath(path);
-    while (!base.valid() && wide_ops::NotFound(GetLastError()) && end > volumeEnd) {
+    return rest ? static_cast<std::size_t>(rest - path.c_str()) : 0;
+}
+
+// The path with the links of its levels that exist followed, once: the
+// deepest of them as the system names it, then the rest as given.
+std::wstring Followed(const std::wstring& path) {
+    const std::size_t volumeEnd = VolumeEnd(path);
+    for (std::size_t end = path.size(); end > volumeEnd;) {
+        const Handle level = OpenFolderPath(path.substr(0, end));
+        if (level.valid()) {
+            std::wstring named = nt_folders::PathOf(level.get());
+            if (named.rfind(L"\\\\?\\UNC\\", 0) == 0) {
+                named.erase(0, 6);
+                named[0] = L'\\';
+            } else if (named.rfind(L"\\\\?\\", 0) == 0) {
+                named.erase(0, 4);
+            }
+            return named.empty() ? path : named + path.substr(end);
+        }
+        if (!wide_ops::NotFound(GetLastError())) break;
         end = path.find_last_of(L"\\/", end - 1);
         if (end == std::wstring::npos || end < volumeEnd) end = volumeEnd;
-        base = OpenFolderPath(path.substr(0, end));
     }
-    Folder parent{base.get(), std::wstring()};
-    if (!base.valid() || !wide_ops::HandleName(base.get(), parent.name)) return Handle();
-    while (end < path.size()) {
-        const std::size_t at = path.find_first_not_of(L"\\/", end);
-        if (at == std::wstring::npos) break;
-        end = std::min(path.find_first_of(L"\\/", at), path.size());
-        Entry made = nt_folders::FolderAt(parent, path.substr(at, end - at), true, nt_folders::VolumeOf(base.get()));
-        if (made.state != EntryState::Folder) return Handle();
-        base = std::move(made.handle);
-        parent = Folder{base.get(), std::move(made.name)};
+    return path;
+}
+
+// Every level of a whole path from its volume's root down, each opened
+// (and with `create` made) relative to the one above, held without delete
+// sharing: none of them can be renamed or replaced while it is held, so
+// the path names the last as long as they are. False at a level that is
+// missing, refused or a link; `linkEnd` then ends the path at the link.
+bool HoldLevels(const std::wstring& path, bool create, std::vector<Handle>& levels, std::size_t& linkEnd) {
+    const std::size_t volumeEnd = VolumeEnd(path);
+    if (volumeEnd == 0) return false;
+    Handle volumeRoot = OpenFolderPath(path.substr(0, volumeEnd));
+    Folder parent{volumeRoot.get(), std::wstring()};
+    if (!volumeRoot.valid() || !wide_ops::HandleName(volumeRoot.get(), parent.name)) return false;
+    const std::uint64_t volume = nt_folders::VolumeOf(volumeRoot.get());
+    levels.push_back(std::move(volumeRoot));
+    for (std::size_t at = volumeEnd; at < path.size();) {
+        const std::size_t end = std::min(path.find_first_of(L"\\/", at), path.size());
+        if (end > at) {
+            // A tag that names nothing else (a cloud file's, say) is an ordinary folder.
+            Entry level = nt_folders::FolderAt(parent, path.substr(at, end - at), create, volume, 0, true);
+            if (level.state == EntryState::Link) linkEnd = end;
+            if (level.state != EntryState::Folder) return false;
+            parent = Folder{level.handle.get(), std::move(level.name)};
+            levels.push_back(std::move(level.handle));
+        }
+        at = end + 1;
     }
-    return base;
+    return true;
 }
 
 }  // namespace
@@ -153,7 +184,9 @@ const FileHandle& StagedFile::file() const {
 
 struct TargetTree::State {
     Text root;
-    std::wstring fullRoot;  // resolved once, when opened
+    RootPath rootPath = RootPath::Strict;
+    Text linkOnTheWay;
+    std::vector<Handle> above;  // the levels from the volume's root to the root's folder, held
 
     // A folder on the way, held: the root has no component.
     struct Held {
@@ -237,13 +270,17 @@ struct TargetTree::State {
     }
 };
 
-TargetTree::TargetTree(const Text& root) : state_(std::make_unique<State>()) { state_->root = root; }
+TargetTree::TargetTree(const Text& root, RootPath rootPath) : state_(std::make_unique<State>()) {
+    state_->root = root;
+    state_->rootPath = rootPath;
+}
 
 TargetTree::~TargetTree() = default;
 
 bool TargetTree::open(bool create) {
     State& s = *state_;
     if (s.rootFolder.handle.valid()) return true;
+    s.linkOnTheWay.clear();
     std::wstring wide;
     if (s.root.empty() || !WideFromText(s.root, wide)) return false;
     // The root's path as the caller named it, made whole once.
@@ -251,18 +288,25 @@ bool TargetTree::open(bool create) {
     const DWORD length = GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
     if (length == 0 || length >= full.size()) return false;
     full.resize(length);
-    while (full.size() > 3 && (full.back() == L'\\' || full.back() == L'/')) full.pop_back();
-    Handle root = create ? MakeFolderPath(full) : OpenFolderPath(full);
+    if (s.rootPath == RootPath::AsNamed) full = Followed(full);
+    std::vector<Handle> levels;
+    std::size_t linkEnd = 0;
+    if (!HoldLevels(full, create, levels, linkEnd)) {
+        if (linkEnd != 0) s.linkOnTheWay = Narrow(full.substr(0, linkEnd));
+        return false;
+    }
+    Handle root = std::move(levels.back());
+    levels.pop_back();
     EntryInfo info;
     std::wstring name;
-    if (!root.valid() || !wide_ops::QueryEntry(root.get(), info, true) || !wide_ops::IsFolder(info.attributes) ||
-        !wide_ops::HandleName(root.get(), name))
-        return false;
-    s.fullRoot = std::move(full);
+    if (!wide_ops::QueryEntry(root.get(), info, true) || !wide_ops::HandleName(root.get(), name)) return false;
+    s.above = std::move(levels);
     s.rootVolume = nt_folders::VolumeOf(root.get());
     s.rootFolder = State::Held{std::wstring(), std::move(root), std::move(name), info.fileId};
     return true;
 }
+
+const Text& TargetTree::linkOnTheWay() const { return state_->linkOnTheWay; }
 
 void TargetTree::removeLeftovers() {
     const State& s = *state_;
@@ -272,16 +316,9 @@ void TargetTree::removeLeftovers() {
 bool TargetTree::opened() const { return state_->rootFolder.handle.valid(); }
 
 bool TargetTree::rootInPlace() const {
-    // Held without delete sharing, the root can be neither renamed nor
-    // removed; the path names it while it reaches a folder of its ID and name.
-    const State& s = *state_;
-    if (!s.rootFolder.handle.valid()) return false;
-    Handle now(CreateFileW(s.fullRoot.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
-                           FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    std::uint64_t id = 0;
-    std::wstring name;
-    return now.valid() && wide_ops::FileIdOf(now.get(), id) && id == s.rootFolder.id &&
-           wide_ops::HandleName(now.get(), name) && name == s.rootFolder.name;
+    // Every level of its path is held without delete sharing: none can be
+    // renamed, removed or swapped for a link while the tree lives.
+    return state_->rootFolder.handle.valid();
 }
 
 bool TargetTree::identify(const FileHandle& file, FileIdentity& identity) const {

@@ -70,4 +70,45 @@ private:
     std::string drive_;
 };
 
+// A Windows path as the host names it; empty outside Wine.
+inline std::string HostPathOf(const std::wstring& path) {
+    using Fn = char*(CDECL*)(const wchar_t*);
+    const auto convert = reinterpret_cast<Fn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    char* name = convert ? convert(path.c_str()) : nullptr;
+    const std::string result = name ? name : "";
+    if (name) HeapFree(GetProcessHeap(), 0, name);
+    return result;
+}
+
+// A host symbolic link at `link` to `target` (Windows paths), made by the
+// host's own ln: what Wine shows as a link to a folder. False outside Wine.
+inline bool PlantHostLink(const std::wstring& link, const std::wstring& target) {
+    using Fn = wchar_t*(CDECL*)(const char*);
+    const auto dosName = reinterpret_cast<Fn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_dos_file_name")));
+    wchar_t* ln = dosName ? dosName("/bin/ln") : nullptr;
+    const std::string from = HostPathOf(link), to = HostPathOf(target);
+    if (!ln || from.empty() || to.empty()) return false;
+    const auto wide = [](const std::string& text) {
+        std::wstring out(text.size(), L'\0');
+        out.resize(MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(),
+                                       static_cast<int>(out.size())));
+        return L"\"" + out + L"\"";
+    };
+    std::wstring command = L"\"" + std::wstring(ln) + L"\" -s " + wide(to) + L" " + wide(from);
+    HeapFree(GetProcessHeap(), 0, ln);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return false;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    // A host program cannot be waited for through its handle.
+    for (int i = 0; i < 200; ++i, Sleep(50))
+        if (GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+    return false;
+}
+
 }  // namespace wine_drive

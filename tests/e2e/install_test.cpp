@@ -20,7 +20,9 @@
 #include "payload/md5.h"
 #include "process/directory.h"
 #include "system/folders.h"
+#include "system/wide_text.h"
 #include "tests/e2e/wizard_session.h"
+#include "tests/wine_drive.h"
 
 namespace {
 
@@ -332,4 +334,33 @@ TEST(Install, ARecordThatDoesNotVerifyLeavesNoFileAndTheWorkingLinkAsItWas) {
     collectFiles(productDir, files);
     EXPECT_EQ(files.size(), records.size() - 1);
     DeleteFileA(image.c_str());
+}
+
+TEST(Install, AProductFolderReachedThroughALinkGetsNothingAndTheFailurePageSaysSo) {
+    const Text base = kScratchRoot + "\\linked";
+    CleanState clean({base});
+    ASSERT_TRUE(clean.Made());
+    const Text outside = base + "\\outside";
+    ASSERT_TRUE(EnsureDirectoryPath(outside));
+    // The link at the product folder itself, and one level higher at the folder typed.
+    const Text atProduct = base + "\\one\\Linked", atTyped = base + "\\two\\Linked";
+    const struct {
+        Text chosen, link;
+        const char* screenshot;
+    } cases[] = {{atProduct, VersionFolder(atProduct), "linked-page3.png"}, {atTyped, atTyped, "linked-typed-page3.png"}};
+    for (const auto& c : cases) {
+        ASSERT_TRUE(EnsureDirectoryPath(fileFolderPart(c.link)));
+        if (!wine_drive::PlantHostLink(Wide(c.link), Wide(outside))) GTEST_SKIP() << "no Wine host to plant a link from";
+        WizardSession wizard;
+        ASSERT_TRUE(wizard.Open());
+        ASSERT_TRUE(wizard.Agree());
+        ASSERT_TRUE(SetControlText(wizard.Control(ctl::编辑框安装路径), c.chosen));
+        Click(wizard.Control(ctl::按钮开始安装));
+        ASSERT_TRUE(wizard.WaitForPage(3, kInstallTimeoutMs)) << c.link;
+        ExpectFailurePage(wizard, "路径经过链接", "安装路径经过链接：" + c.link + "，请选择其他文件夹", c.screenshot);
+        ExpectCloseStartsNothing(wizard);
+        EXPECT_EQ(SortedEntries(outside + "\\"), TextList{}) << c.link;
+        EXPECT_FALSE(pathExists(DesktopLinkPath()));
+        EXPECT_EQ(ReadUserRegistryText(kRegistryKey, kRegistryValue), Text());
+    }
 }

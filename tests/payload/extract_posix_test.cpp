@@ -97,6 +97,31 @@ TEST(Links, ALinkToAFolderOutsideIsNeverEntered) {
     EXPECT_TRUE(IsLink(dir / "out\\link"));
 }
 
+TEST(Links, AStrictTargetPathThroughALinkIsRefusedBeforeAnyWrite) {
+    ScratchDir dir;
+    Outside outside(dir);
+    fs::create_directory_symlink("outside", FsPath(dir / "linked"));
+    const ByteBuffer envelope = Envelope({Record("a.txt", "a")});
+    // The link as the target itself, and one level above a target still to be made.
+    for (const Text target : {dir / "linked", dir / "linked\\product"}) {
+        for (const bool checked : {false, true}) {
+            PayloadArchive archive;
+            Text folder = target;
+            const ByteSpan bytes{envelope.data(), envelope.size()};
+            EXPECT_EQ(archive.extractArchive(bytes, folder, Text(), nullptr, nullptr, false, TraceSink(), checked), 0);
+            EXPECT_EQ(archive.failure.cause, FailureCause::Linked) << target;
+            EXPECT_EQ(archive.failure.path, dir / "linked");
+            outside.expectUntouched();
+        }
+    }
+    // Followed where the caller asks, as a command-line tool does.
+    PayloadArchive archive;
+    archive.targetPath = RootPath::AsNamed;
+    Text folder = dir / "linked\\product";
+    EXPECT_EQ(archive.extractArchive(envelope, folder), 1);
+    EXPECT_EQ(Contents(outside.folder + "\\product\\a.txt"), "a");
+}
+
 TEST(Links, ALinkNamedAsALeftoverWorkFolderIsNeverEntered) {
     ScratchDir dir;
     Outside outside(dir);

@@ -205,6 +205,7 @@ int RunExtract(const std::vector<Argument>& args, bool trace) {
         return Fail(kExitBadInput, args[0], input.unchanged() ? "cannot be read" : "changed while it was read");
     };
     PayloadArchive extractor;
+    extractor.targetPath = RootPath::AsNamed;  // the caller's own path, as named
     ExtractionReport report;
     // The trace is always taken: it tells which record could not be written.
     int result = extractor.extractArchive(input, target, Text(), nullptr, nullptr, true,
@@ -248,7 +249,7 @@ int RunVerify(const std::vector<Argument>& args, bool) {
     if (!isDirectory(target)) return Fail(kExitBadInput, args[1], pathExists(target) ? "not a folder" : "missing");
     target = NormaliseDirectory(target);
     // Read as the extraction reads: a link is no file of the archive's.
-    TargetTree tree(target);
+    TargetTree tree(target, RootPath::AsNamed);
     tree.open();
     std::size_t problems = 0;
     for (const RecordInfo& record : archive.records) {
