@@ -142,8 +142,7 @@ Text ProductDirFor(const Text& chosenDir, const Text& version) {
 }
 
 HANDLE LaunchQuietly(const Text& file, Shell& shell) {
-    LaunchRecord record;
-    return LaunchAsDesktopUser(file, Text(), std::nullopt, Text(), record, shell);
+    return LaunchAsDesktopUser(file, Text(), std::nullopt, Text(), shell);
 }
 
 long long FinalWaitMs(long long elapsedMs) { return std::max(kMinimumInstallMs - elapsedMs, kMinimumFinalWaitMs); }

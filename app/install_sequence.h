@@ -27,8 +27,8 @@ Text ProductDirFor(const Text& chosenDir, const Text& version);
 Text ChosenFolderToInstallDir(const Text& chosen, const Text& defaultDir);
 
 // The finish page's start of an installed file: no parameters, no working
-// folder, shown normally, as the desktop's user (see LaunchAsDesktopUser).
-// The process handle only when it was started directly, not closed here.
+// folder, shown normally, as the desktop's user or not at all (see
+// LaunchAsDesktopUser). Always null.
 HANDLE LaunchQuietly(const Text& file, Shell& shell);
 
 // The wait before the finish page, given how long the install took: up

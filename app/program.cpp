@@ -38,6 +38,8 @@ int ProgramMain() {
     // The very first: the installer runs elevated from a download folder,
     // and no DLL dropped there may be loaded by anything that follows.
     RestrictDllSearch();
+    // Where the system has it; start-up goes on without it.
+    EnforceRedirectionTrust();
     // Before anything else, so a second start stops no running copy.
     if (!ClaimSingleInstance()) return 0;
     if (!InitWindowRuntime()) return 1;

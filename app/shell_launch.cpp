@@ -55,10 +55,12 @@ HANDLE ShellLaunch(const Text& file, const Text& parameters, std::optional<int> 
 }
 
 HANDLE LaunchAsDesktopUser(const Text& file, const Text& parameters, std::optional<int> showCommand,
-                           const Text& directory, LaunchRecord& record, Shell& shell) {
+                           const Text& directory, Shell& shell) {
     DesktopStart start{L"", Wide(UpToNul(parameters)), Wide(UpToNul(directory)), L"Open",
                        showCommand.value_or(SW_SHOWNORMAL)};
     if (!WideFromText(UpToNul(file), start.file)) return nullptr;  // as ShellLaunch: no file, no start
-    if (shell.ExecuteOnDesktop(start)) return nullptr;
-    return ShellLaunch(file, parameters, showCommand, false, directory, false, nullptr, record, shell);
+    // Not taken means not started: asking the system shell instead would
+    // run it with this process's elevated token.
+    shell.ExecuteOnDesktop(start);
+    return nullptr;
 }

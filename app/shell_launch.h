@@ -49,9 +49,9 @@ HANDLE ShellLaunch(const Text& file, const Text& parameters, std::optional<int> 
                    const Text& directory, bool wait, HWND owner, LaunchRecord& record, Shell& shell = SystemShell());
 
 // Starts file through the desktop's shell ("Open", no show command means
-// SW_SHOWNORMAL), so an elevated caller does not pass its token on. Where
-// no desktop shell takes it, ShellLaunch starts it as ever ("Open", no
-// owner, no wait), with the caller's token; only then is the record
-// filled and a process handle returned.
+// SW_SHOWNORMAL), so an elevated caller does not pass its token on. Nothing
+// else ever starts it: where no shell shows the desktop, or the one there
+// does not take it in time, nothing runs. Always null, as the desktop's
+// shell keeps the process it starts.
 HANDLE LaunchAsDesktopUser(const Text& file, const Text& parameters, std::optional<int> showCommand,
-                           const Text& directory, LaunchRecord& record, Shell& shell = SystemShell());
+                           const Text& directory, Shell& shell = SystemShell());

@@ -12,6 +12,13 @@
 // LoadSystemLibrary goes by full path.
 bool RestrictDllSearch();
 
+// Has the system refuse, for this process, to follow a junction that a
+// user without administrator rights made, so such a link planted in a
+// folder the installer writes cannot redirect its writes elsewhere. False
+// where the system lacks the policy (older Windows) or refuses it; the
+// program then goes on without it.
+bool EnforceRedirectionTrust();
+
 // The system folder's copy of a DLL named without a folder ("gdiplus.dll"),
 // loaded or already there; null when it is not there or the name is not a
 // bare file name.

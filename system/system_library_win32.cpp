@@ -8,6 +8,14 @@
 namespace {
 
 using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+// The policy argument is an enum, passed as an int; older headers lack the
+// value used here, so it is numbered below.
+using SetProcessMitigationPolicyFn = BOOL(WINAPI*)(int, PVOID, SIZE_T);
+
+// ProcessRedirectionTrustPolicy, and its flag word's EnforceRedirectionTrust
+// bit (AuditRedirectionTrust, bit 1, only logs).
+constexpr int kRedirectionTrustPolicy = 16;
+constexpr DWORD kEnforceRedirectionTrust = 0x1;
 
 // kernel32 is in every process before any of its code runs; what it lacks
 // on an old system is looked up, never imported.
@@ -45,6 +53,13 @@ bool RestrictDllSearch() {
     // never relies on it.
     SetDllDirectoryW(L"");
     return false;
+}
+
+bool EnforceRedirectionTrust() {
+    // Windows 7 has no such function: looked up, never imported.
+    auto set = reinterpret_cast<SetProcessMitigationPolicyFn>(KernelFunction("SetProcessMitigationPolicy"));
+    DWORD policy = kEnforceRedirectionTrust;
+    return set && set(kRedirectionTrustPolicy, &policy, sizeof policy);
 }
 
 HMODULE LoadSystemLibrary(const wchar_t* name) {

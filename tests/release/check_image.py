@@ -18,12 +18,15 @@ import pefile
 PRODUCT_NAME = "Vantel防关联"
 LANG_ZH_CN, CODE_PAGE_GBK = 0x0804, 936
 ICON_SIZES = {16, 32, 48, 256}
-# What an elevated image may import: DLLs Windows 7 SP1 maps from its
-# KnownDLLs (never from the image's folder), ntdll, which is in every
-# process first, and comctl32, which the manifest takes side by side.
-# Anything else would be looked for beside the image, in a download folder.
-ALLOWED_IMPORTS = {"kernel32", "ntdll", "advapi32", "comctl32", "comdlg32", "gdi32", "imagehlp", "imm32",
+# What an image may import: DLLs Windows 7 SP1 maps from its KnownDLLs
+# (never from the image's folder) and ntdll, which is in every process
+# first. Anything else would be looked for beside the image, in a download
+# folder.
+ALLOWED_IMPORTS = {"kernel32", "ntdll", "advapi32", "comdlg32", "gdi32", "imagehlp", "imm32",
                    "msvcrt", "ole32", "oleaut32", "shell32", "shlwapi", "user32"}
+# comctl32 is no KnownDLL: only a manifest that takes common controls 6
+# side by side keeps it out of that search.
+COMMON_CONTROLS = re.compile(r'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"')
 
 problems = []
 
@@ -134,8 +137,7 @@ def check_manifest(pe, numbers):
         return
     xml = manifests[0][2].decode("utf-8")
     check('level="requireAdministrator"' in xml, "manifest does not require administrator rights")
-    check(re.search(r'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"', xml),
-          "manifest lacks common controls 6")
+    check(COMMON_CONTROLS.search(xml), "manifest lacks common controls 6")
     check(f'version="{".".join(map(str, numbers))}"' in xml, "manifest version differs from the product's")
     machine = {0x14C: "x86", 0x8664: "amd64"}.get(pe.FILE_HEADER.Machine)
     named = set(re.findall(r'processorArchitecture="([^"]*)"', xml))
@@ -146,7 +148,11 @@ def check_imports(pe):
     """Load-time and delay-loaded DLLs alike: the delay helper loads by bare name."""
     entries = getattr(pe, "DIRECTORY_ENTRY_IMPORT", []) + getattr(pe, "DIRECTORY_ENTRY_DELAY_IMPORT", [])
     names = sorted({entry.dll.decode("ascii", "replace") for entry in entries}, key=str.lower)
-    outside = [n for n in names if n.lower().removesuffix(".dll") not in ALLOWED_IMPORTS]
+    manifests = resources(pe, pefile.RESOURCE_TYPE["RT_MANIFEST"])
+    side_by_side = any(key == 1 and COMMON_CONTROLS.search(blob.decode("utf-8", "replace"))
+                       for key, _, blob in manifests)
+    allowed = ALLOWED_IMPORTS | ({"comctl32"} if side_by_side else set())
+    outside = [n for n in names if n.lower().removesuffix(".dll") not in allowed]
     check(not outside, f"imports DLLs outside the allowed list: {', '.join(outside)} (imports: {', '.join(names)})")
 
 

@@ -23,6 +23,9 @@
 #include "payload/payload_archive.h"
 #include "payload/target_tree.h"
 #include "process/directory.h"
+#ifdef _WIN32
+#include "system/system_library.h"
+#endif
 
 namespace {
 
@@ -401,6 +404,11 @@ int Dispatch(const std::vector<Argument>& args) {
 // stderr. Running out of memory says nothing certain about the input, so
 // it is an unfinished command (1), not bad input.
 int main(int argc, char** argv) {
+#ifdef _WIN32
+    // Run from a download folder like the installer, it loads no DLL
+    // that landed beside it.
+    RestrictDllSearch();
+#endif
     try {
         return Dispatch(CommandArguments(argc, argv));
     } catch (const std::bad_alloc&) {
