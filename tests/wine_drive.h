@@ -81,23 +81,32 @@ inline std::string HostPathOf(const std::wstring& path) {
     return result;
 }
 
-// A host symbolic link at `link` to `target` (Windows paths), made by the
-// host's own ln: what Wine shows as a link to a folder. False outside Wine.
-inline bool PlantHostLink(const std::wstring& link, const std::wstring& target) {
+// Runs a host shell command (`script`, with the host paths of `paths` as
+// $1, $2, ...) and waits until it is done: a host program cannot be waited
+// for through its handle, so the script ends by making a marker file.
+// False outside Wine or when it did not finish.
+inline bool RunHostScript(const std::string& script, const std::vector<std::wstring>& paths) {
     using Fn = wchar_t*(CDECL*)(const char*);
     const auto dosName = reinterpret_cast<Fn>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_dos_file_name")));
-    wchar_t* ln = dosName ? dosName("/bin/ln") : nullptr;
-    const std::string from = HostPathOf(link), to = HostPathOf(target);
-    if (!ln || from.empty() || to.empty()) return false;
-    const auto wide = [](const std::string& text) {
-        std::wstring out(text.size(), L'\0');
-        out.resize(MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(),
-                                       static_cast<int>(out.size())));
-        return L"\"" + out + L"\"";
-    };
-    std::wstring command = L"\"" + std::wstring(ln) + L"\" -s " + wide(to) + L" " + wide(from);
-    HeapFree(GetProcessHeap(), 0, ln);
+    wchar_t* shell = dosName ? dosName("/bin/sh") : nullptr;
+    if (!shell) return false;
+    std::wstring command = L"\"" + std::wstring(shell) + L"\"";
+    HeapFree(GetProcessHeap(), 0, shell);
+    wchar_t temp[MAX_PATH], marker[MAX_PATH];
+    if (!GetTempPathW(MAX_PATH, temp) || !GetTempFileNameW(temp, L"host", 0, marker) || !DeleteFileW(marker))
+        return false;
+    std::vector<std::string> args = {"-c", script + "; : > \"$0\"", HostPathOf(marker)};
+    for (const std::wstring& path : paths) args.push_back(HostPathOf(path));
+    for (const std::string& arg : args) {
+        if (arg.empty()) return false;
+        std::wstring wide(arg.size(), L'\0');
+        wide.resize(MultiByteToWideChar(CP_UTF8, 0, arg.data(), static_cast<int>(arg.size()), wide.data(),
+                                        static_cast<int>(wide.size())));
+        std::wstring quoted;
+        for (wchar_t c : wide) quoted += c == L'"' ? std::wstring(L"\\\"") : std::wstring(1, c);
+        command += L" \"" + quoted + L"\"";
+    }
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
@@ -105,10 +114,18 @@ inline bool PlantHostLink(const std::wstring& link, const std::wstring& target) 
         return false;
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    // A host program cannot be waited for through its handle.
-    for (int i = 0; i < 200; ++i, Sleep(50))
-        if (GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+    for (int i = 0; i < 200; ++i, Sleep(50)) {
+        if (DeleteFileW(marker)) return true;
+    }
     return false;
 }
+
+// A host symbolic link at `link` to `target` (Windows paths), made by the
+// host's own ln: what Wine shows as a link to a folder. Wine removes no
+// such link, so the host's rm takes it away again.
+inline bool PlantHostLink(const std::wstring& link, const std::wstring& target) {
+    return RunHostScript("ln -sfn \"$2\" \"$1\"", {link, target});
+}
+inline bool RemoveHostLink(const std::wstring& link) { return RunHostScript("rm -f \"$1\"", {link}); }
 
 }  // namespace wine_drive

@@ -338,16 +338,26 @@ TEST(Install, ARecordThatDoesNotVerifyLeavesNoFileAndTheWorkingLinkAsItWas) {
 
 TEST(Install, AProductFolderReachedThroughALinkGetsNothingAndTheFailurePageSaysSo) {
     const Text base = kScratchRoot + "\\linked";
-    CleanState clean({base});
-    ASSERT_TRUE(clean.Made());
-    const Text outside = base + "\\outside";
-    ASSERT_TRUE(EnsureDirectoryPath(outside));
     // The link at the product folder itself, and one level higher at the folder typed.
     const Text atProduct = base + "\\one\\Linked", atTyped = base + "\\two\\Linked";
     const struct {
         Text chosen, link;
         const char* screenshot;
     } cases[] = {{atProduct, VersionFolder(atProduct), "linked-page3.png"}, {atTyped, atTyped, "linked-typed-page3.png"}};
+    // The folders go only once the links are gone (Wine removes none): before
+    // the clean state is made and undone, a crashed run's links included.
+    struct Unlinked {
+        const decltype(cases)& all;
+        ~Unlinked() {
+            for (const auto& c : all) wine_drive::RemoveHostLink(Wide(c.link));
+        }
+    };
+    { Unlinked before{cases}; }
+    CleanState clean({base});
+    Unlinked after{cases};
+    ASSERT_TRUE(clean.Made());
+    const Text outside = base + "\\outside";
+    ASSERT_TRUE(EnsureDirectoryPath(outside));
     for (const auto& c : cases) {
         ASSERT_TRUE(EnsureDirectoryPath(fileFolderPart(c.link)));
         if (!wine_drive::PlantHostLink(Wide(c.link), Wide(outside))) GTEST_SKIP() << "no Wine host to plant a link from";
