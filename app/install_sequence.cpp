@@ -217,8 +217,10 @@ void InstallSequence() {
     Text target = productDir;
     // Nothing leaves the extraction: what fails inside it, a throw included, is a 0. The payload was checked in
     // the background already; when that failed, the extraction checks again and writes nothing.
-    const int extracted = archive.extractArchive(EmbeddedPayload(), target, Text(), nullptr, nullptr, false,
-                                                 TraceSink(), PayloadCheckPassed());
+    const bool checked = PayloadCheckPassed();
+    if (checked) archive.checkedHeaders = PayloadCheckedHeaders();  // an unchanged install then only hashes
+    const int extracted =
+        archive.extractArchive(EmbeddedPayload(), target, Text(), nullptr, nullptr, false, TraceSink(), checked);
 
     // Only a finished install takes over the link and the remembered
     // folder: after a failure the user's working link stays as it was.

@@ -11,35 +11,32 @@
 
 namespace {
 
-// What the kept sizes may cost; past it the space check is left to the writes.
-constexpr std::size_t kSizesBudget = 4u << 20;
-
 // Lives as long as the process: the check thread may still run at its end.
 HANDLE g_checked = nullptr;
 std::atomic<bool> g_started{false};
 std::atomic<bool> g_passed{false};
 void (*g_onDamaged)() = nullptr;
 // Written by the check before g_checked is set, read only after.
+CheckedHeaders g_headers;
 std::vector<RecordSize> g_sizes;
 
 bool CheckNow() {
-    std::vector<RecordSize> sizes;
-    std::size_t kept = 0;
+    CheckedHeaders kept;
     ArchiveVisitor visitor;
-    visitor.record = [&](std::int32_t, RecordHeader& header) {
-        kept += sizeof(RecordSize) + header.path.size();
-        if (kept > kSizesBudget) {
-            sizes = std::vector<RecordSize>();
-        } else {
-            sizes.push_back({header.path, static_cast<std::uint64_t>(header.dataLength < 0 ? 0 : header.dataLength)});
-        }
+    visitor.record = [&](std::int32_t number, RecordHeader& header) {
+        kept.keep(number, header);
         return true;
     };
     SpanInput input(EmbeddedPayload());
     std::string reason;
     const bool passed = CheckArchive(input, reason, visitor);
-    if (passed) g_sizes = std::move(sizes);
-    return passed;
+    if (!passed) return false;
+    for (std::size_t i = 1; i < kept.headers.size(); ++i) {
+        const RecordHeader& header = kept.headers[i];
+        g_sizes.push_back({header.path, static_cast<std::uint64_t>(header.dataLength < 0 ? 0 : header.dataLength)});
+    }
+    g_headers = std::move(kept);
+    return true;
 }
 
 DWORD WINAPI PayloadCheckThread(void*) {
@@ -81,3 +78,5 @@ bool PayloadCheckPassed() {
 }
 
 const std::vector<RecordSize>& PayloadRecordSizes() { return g_sizes; }
+
+const CheckedHeaders* PayloadCheckedHeaders() { return g_headers.whole ? &g_headers : nullptr; }

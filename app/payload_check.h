@@ -6,6 +6,7 @@
 // download is told at once instead of after the install.
 #include <vector>
 
+#include "payload/extraction.h"
 #include "payload/free_space.h"
 
 // Starts the check; a second call does nothing. `onDamaged` runs on the
@@ -18,3 +19,6 @@ bool PayloadCheckPassed();
 // The records' paths and sizes, once the check passed; empty when there
 // were more than the check keeps.
 const std::vector<RecordSize>& PayloadRecordSizes();
+// The records' headers, once the check passed; null when there were more
+// than the check keeps.
+const CheckedHeaders* PayloadCheckedHeaders();

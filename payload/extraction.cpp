@@ -236,14 +236,28 @@ struct FoundFiles {
     std::vector<Text> digest;
     // The records' headers, kept while they fit the budget, so records
     // found unchanged need not be inflated again in the first pass.
-    std::vector<RecordHeader> headers;
-    bool headersKept = false;
+    CheckedHeaders kept;
     std::int32_t lastChanged = 0;  // the last record that may need its data
     std::uint64_t bytesToAdd = 0;  // of records whose file is missing or of another size
 };
 
 // What the kept headers of a survey may cost.
 constexpr std::size_t kHeaderBudget = 4u << 20;
+
+}  // namespace
+
+void CheckedHeaders::keep(std::int32_t number, const RecordHeader& header) {
+    cost += sizeof(RecordHeader) + header.path.size() + header.md5.size();
+    whole = whole && cost <= kHeaderBudget;
+    if (!whole) {
+        headers = std::vector<RecordHeader>();
+        return;
+    }
+    headers.resize(static_cast<std::size_t>(number));
+    headers.push_back(header);
+}
+
+namespace {
 
 // What is at a record's path, judged for its turn. Only a regular file of
 // the record's size can hold the record's bytes: anything else (nothing,
@@ -390,8 +404,7 @@ public:
             switch (item.kind) {
             case StreamItem::Kind::Count:
                 if (!RecordCountValid(item.number)) return damaged();
-                count_ = item.number;
-                if (call_.finished.empty()) call_.finished.assign(static_cast<std::size_t>(count_) + 1, 0);
+                counted(item.number);
                 break;
             case StreamItem::Kind::Header:
                 if (!begin(item.number, item.header)) return 0;
@@ -409,6 +422,10 @@ public:
         return count_ > 0 ? -1 : damaged();
     }
 
+    void counted(std::int32_t count) {
+        count_ = count;
+        if (call_.finished.empty()) call_.finished.assign(static_cast<std::size_t>(count_) + 1, 0);
+    }
     std::int32_t count() const { return count_; }
     // Why this pass left records unfinished, and their bytes.
     const ExtractFailure& failure() const { return failure_; }
@@ -467,6 +484,7 @@ private:
             finish(false);
             return true;
         }
+        staged_ = true;
         writer_ = std::make_unique<RecordWriter>(tree_, WithoutSeparator(target_ + RecordFolder(record_.path)),
                                                  record_, line_, failure_);
         return true;
@@ -478,6 +496,17 @@ private:
         // Whatever the pass removed may have taken what the survey saw with it.
         if (tree_.removals() != removals_) found_ = nullptr;
         if (!found_ || !found_->digested[number_]) return Judge(tree_, record_);
+        if (!staged_) {
+            // Nothing of this run's has changed the target since the survey
+            // looked: what it found stands without another look (a change
+            // from outside could as well come after a second one).
+            Finding surveyed;
+            surveyed.state = EntryState::File;
+            surveyed.identity = found_->identity[number_];
+            surveyed.hashed = surveyed.stable = true;
+            surveyed.digest = found_->digest[number_];
+            return surveyed;
+        }
         const Hint hint{found_->digest[number_], found_->identity[number_], written_};
         return Judge(tree_, record_, &hint);
     }
@@ -532,6 +561,7 @@ private:
     std::unique_ptr<RecordWriter> writer_;
     const FoundFiles* found_;
     const std::uint64_t removals_;
+    bool staged_ = false;  // this pass has begun writing a record
     FileKeys written_;  // by this pass
 };
 
@@ -539,47 +569,55 @@ private:
 // records' headers: meanwhile the calling thread digests what already
 // lies at each path of a target that exists. False when the archive is
 // not sound (see CheckArchive).
+// Digests what lies at a record's path, for the survey.
+void Note(TargetTree& tree, std::int32_t number, const RecordHeader& header, FoundFiles& found) {
+    if (!IsSafeArchivePath(header.path)) return;
+    const std::size_t at = static_cast<std::size_t>(number);
+    const Finding finding = tree.opened() ? Judge(tree, header) : Finding();
+    const std::uint64_t length = static_cast<std::uint64_t>(std::max(header.dataLength, 0));
+    if (finding.state != EntryState::File || finding.identity.size != length) found.bytesToAdd += length;
+    if (finding.stable) {
+        found.digested[at] = 1;
+        found.identity[at] = finding.identity;
+        found.digest[at] = finding.digest;
+    }
+    if (!finding.matches(header)) found.lastChanged = number;
+}
+
+void Slots(std::size_t count, FoundFiles& found) {
+    found.digested.assign(count + 1, 0);
+    found.identity.assign(count + 1, FileIdentity());
+    found.digest.assign(count + 1, Text());
+}
+
 bool Survey(PackedInput& input, TargetTree& tree, FoundFiles& found) {
     StreamQueue queue(kQueueDepth);
     ProducerThread producer(queue, [&input](BatchSender& sender) { ProduceSurvey(input, sender); });
     BatchReader reader(queue);
     StreamItem item;
     bool counted = false, checked = false;
-    std::size_t kept = 0;
     while (reader.pop(item)) {
         if (item.kind == StreamItem::Kind::Broken) return false;
         checked = checked || item.kind == StreamItem::Kind::Checked;
         if (item.kind == StreamItem::Kind::Count) {
             counted = true;
-            const std::size_t slots = static_cast<std::size_t>(item.number) + 1;
-            found.digested.assign(slots, 0);
-            found.identity.assign(slots, FileIdentity());
-            found.digest.assign(slots, Text());
-            found.headersKept = true;
+            Slots(static_cast<std::size_t>(item.number), found);
         }
         if (item.kind != StreamItem::Kind::Header) continue;
-        RecordHeader& header = item.header;
-        kept += sizeof(RecordHeader) + header.path.size() + header.md5.size();
-        found.headersKept = found.headersKept && kept <= kHeaderBudget;
-        if (found.headersKept) {
-            found.headers.resize(static_cast<std::size_t>(item.number));
-            found.headers.push_back(header);
-        } else {
-            found.headers = std::vector<RecordHeader>();
-        }
-        if (!IsSafeArchivePath(header.path)) continue;
-        const std::size_t at = static_cast<std::size_t>(item.number);
-        const Finding finding = tree.opened() ? Judge(tree, header) : Finding();
-        const std::uint64_t length = static_cast<std::uint64_t>(std::max(header.dataLength, 0));
-        if (finding.state != EntryState::File || finding.identity.size != length) found.bytesToAdd += length;
-        if (finding.stable) {
-            found.digested[at] = 1;
-            found.identity[at] = finding.identity;
-            found.digest[at] = finding.digest;
-        }
-        if (!finding.matches(header)) found.lastChanged = item.number;
+        found.kept.keep(item.number, item.header);
+        Note(tree, item.number, item.header, found);
     }
     return counted && checked;
+}
+
+// The survey from headers a check kept: nothing inflated, only the files
+// at their paths digested.
+void SurveyFromHeaders(const CheckedHeaders& checked, TargetTree& tree, FoundFiles& found) {
+    const std::size_t count = checked.headers.size() - 1;
+    Slots(count, found);
+    found.kept = checked;
+    for (std::size_t number = 1; number <= count; ++number)
+        Note(tree, static_cast<std::int32_t>(number), checked.headers[number], found);
 }
 
 // One pass. With the survey's headers, the stream is inflated only up to
@@ -589,8 +627,11 @@ int RunPass(PackedInput& input, const std::vector<char>& earlier, PassConsumer& 
     RecordRange range;
     if (replay) range.last = replay->lastChanged;
     for (;;) {
-        int result;
-        {
+        int result = -1;
+        if (range.last == 0) {
+            // No record before the replay needs its data: the stream is not even opened.
+            consumer.counted(static_cast<std::int32_t>(replay->kept.headers.size() - 1));
+        } else {
             StreamQueue queue(kQueueDepth);
             ProducerThread producer(queue, [&input, &earlier, range](BatchSender& sender) {
                 Produce(input, earlier, range, sender);
@@ -598,7 +639,7 @@ int RunPass(PackedInput& input, const std::vector<char>& earlier, PassConsumer& 
             result = consumer.run(queue);
         }
         if (result >= 0 || !replay || range.last == INT32_MAX) return result;
-        const std::int32_t next = consumer.replay(replay->headers, range.last + 1);
+        const std::int32_t next = consumer.replay(replay->kept.headers, range.last + 1);
         if (next == 0) return 0;
         if (next > consumer.count()) return -1;
         range = RecordRange{next, INT32_MAX, true};
@@ -645,6 +686,10 @@ int ExtractPasses(PackedInput& input, const Text& target, const ExtractOutputs& 
             failure = ExtractFailure{FailureCause::DiskFull, Text(), found.bytesToAdd, available, true};
             return 0;
         }
+    } else if (out.checked && out.checked->whole && out.checked->headers.size() > 1) {
+        // An unchanged target is then only hashed: nothing is inflated for it.
+        if (!tree.open() && linked()) return 0;
+        SurveyFromHeaders(*out.checked, tree, found);
     }
     // Otherwise not checked here: the first record that needs the target fails the call.
     if (!tree.opened() && !tree.open(true) && linked()) return 0;
@@ -654,7 +699,7 @@ int ExtractPasses(PackedInput& input, const Text& target, const ExtractOutputs& 
         const std::vector<char> earlier = call.finished;  // what the inflating side may skip
         const FoundFiles* survey = pass == 0 && !found.digested.empty() ? &found : nullptr;
         PassConsumer consumer(target, tree, out, call, survey);
-        const int result = RunPass(input, earlier, consumer, survey && survey->headersKept ? survey : nullptr);
+        const int result = RunPass(input, earlier, consumer, survey && survey->kept.whole ? survey : nullptr);
         const bool whole = result < 0 && call.done == static_cast<std::size_t>(consumer.count());
         failure = whole ? ExtractFailure() : consumer.failure();
         if (whole) return 1;

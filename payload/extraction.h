@@ -3,7 +3,9 @@
 // inflates and parses the archive; the calling thread does all file work
 // (change detection, writing, read-back), fed through a bounded queue.
 #include <functional>
+#include <vector>
 
+#include "payload/archive_format.h"
 #include "payload/extract_failure.h"
 #include "payload/packed_input.h"
 #include "payload/target_tree.h"
@@ -12,6 +14,17 @@
 // Receives the full path and the trace line of each record handled.
 using TraceSink = std::function<void(const Text& fullPath, const Text& line)>;
 
+// The records' headers as a check read them (slot 0 unused), kept while
+// they cost at most a few megabytes: with them an extraction judges the
+// target before it inflates anything, and inflates only as far as the
+// last record that needs its data.
+struct CheckedHeaders {
+    std::vector<RecordHeader> headers;
+    std::size_t cost = 0;
+    bool whole = true;  // false once they no longer fit; `headers` is then empty
+    void keep(std::int32_t number, const RecordHeader& header);
+};
+
 struct ExtractOutputs {
     TextList* pathList = nullptr;
     TextList* md5List = nullptr;  // filled only with pathList
@@ -19,6 +32,7 @@ struct ExtractOutputs {
     TraceSink traceSink;
     ExtractFailure* failure = nullptr;  // why the call returned 0
     RootPath targetPath = RootPath::Strict;
+    const CheckedHeaders* checked = nullptr;  // the caller's check of the stream, when it kept them
 };
 
 // The target ends with "\" and has been created if it could be. 1 when

@@ -101,7 +101,7 @@ int PayloadArchive::extractArchive(PackedInput& payload, Text& targetDirectory, 
         targetDirectory = NormaliseDirectory(targetDirectory);
         if (!password.empty()) return 0;  // no cipher: an enciphered archive cannot be read
         entries.clear();
-        return ExtractPasses(payload, targetDirectory, {pathList, md5List, trace, traceSink, &failure, targetPath},
+        return ExtractPasses(payload, targetDirectory, {pathList, md5List, trace, traceSink, &failure, targetPath, checkedHeaders},
                              payloadChecked);
     } catch (...) {
         if (failure.cause == FailureCause::None) failure.cause = FailureCause::Other;

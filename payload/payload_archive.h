@@ -56,4 +56,6 @@ public:
     ExtractFailure failure;
     // How the target's own path is reached (below it, links are never followed).
     RootPath targetPath = RootPath::Strict;
+    // The headers the caller's check kept, for an extraction with the payload checked.
+    const CheckedHeaders* checkedHeaders = nullptr;
 };

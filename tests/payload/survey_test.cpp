@@ -4,6 +4,7 @@
 
 #include <functional>
 
+#include "payload/archive_check.h"
 #include "payload/payload_archive.h"
 #include "scratch.h"
 
@@ -29,16 +30,49 @@ private:
     std::function<void()> hook_;
 };
 
-// With the check's findings (as ezpack) and without them (as the installer).
-int ExtractBothWays(PackedInput& input, const Text& folder, bool checked) {
+// Counts what is read, rewinds included.
+class CountingInput final : public PackedInput {
+public:
+    explicit CountingInput(PackedInput& inner) : inner_(inner) {}
+    std::size_t read(std::uint8_t* out, std::size_t length) override {
+        const std::size_t got = inner_.read(out, length);
+        bytes += got;
+        return got;
+    }
+    bool rewind() override { return inner_.rewind(); }
+    bool failed() const override { return inner_.failed(); }
+    std::size_t bytes = 0;
+
+private:
+    PackedInput& inner_;
+};
+
+CheckedHeaders HeadersOf(const ByteBuffer& envelope) {
+    CheckedHeaders kept;
+    ArchiveVisitor visitor;
+    visitor.record = [&](std::int32_t number, RecordHeader& header) {
+        kept.keep(number, header);
+        return true;
+    };
+    SpanInput input(ByteSpan{envelope.data(), envelope.size()});
+    std::string reason;
+    EXPECT_TRUE(CheckArchive(input, reason, visitor)) << reason;
+    return kept;
+}
+
+// Checking as it goes (as ezpack), or after a check of its own that may
+// have kept the headers (as the installer).
+int ExtractBothWays(PackedInput& input, const Text& folder, bool checked, const CheckedHeaders* headers = nullptr) {
     PayloadArchive archive;
+    archive.checkedHeaders = headers;
     Text target = folder;
     return archive.extractArchive(input, target, Text(), nullptr, nullptr, false, TraceSink(), checked);
 }
 
 int ExtractBothWays(const ByteBuffer& envelope, const Text& folder, bool checked) {
     SpanInput input(ByteSpan{envelope.data(), envelope.size()});
-    return ExtractBothWays(input, folder, checked);
+    const CheckedHeaders headers = HeadersOf(envelope);
+    return ExtractBothWays(input, folder, checked, checked ? &headers : nullptr);
 }
 
 }  // namespace
@@ -104,4 +138,25 @@ TEST(Survey, ALone80ByteIsACharacterOfItsOwn) {
         EXPECT_TRUE(isDirectory(dir / "out\\\x80")) << checked;
         EXPECT_EQ(Contents(dir / "out\\\x80\\a.txt"), "euro") << checked;
     }
+}
+
+TEST(Survey, AfterACheckThatKeptTheHeadersAnUnchangedTargetIsOnlyHashed) {
+    const std::string big(3 << 18, 'b');
+    const ByteBuffer envelope = Envelope({Record("a.txt", "a"), Record("sub\\big.bin", big), Record("c.txt", "c")});
+    const CheckedHeaders headers = HeadersOf(envelope);
+    ScratchDir dir;
+    ASSERT_EQ(ExtractBothWays(envelope, dir / "out", false), 1);
+    SpanInput span(ByteSpan{envelope.data(), envelope.size()});
+    CountingInput unchanged(span);
+    EXPECT_EQ(ExtractBothWays(unchanged, dir / "out", true, &headers), 1);
+    EXPECT_EQ(unchanged.bytes, 0u);
+    // A changed file is inflated to, and what follows it still judged at its turn.
+    dir.write("out\\a.txt", "x");
+    deleteFile(dir / "out\\c.txt");
+    CountingInput changed(span);
+    EXPECT_EQ(ExtractBothWays(changed, dir / "out", true, &headers), 1);
+    EXPECT_GT(changed.bytes, 0u);
+    EXPECT_EQ(Contents(dir / "out\\a.txt"), "a");
+    EXPECT_EQ(Contents(dir / "out\\sub\\big.bin"), big);
+    EXPECT_EQ(Contents(dir / "out\\c.txt"), "c");
 }

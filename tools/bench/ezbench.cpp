@@ -159,9 +159,11 @@ bool Pack(const Text& source, const Text& packed) {
 }
 
 // One extraction, timed; the target is emptied first when `fresh`.
-bool TimedExtraction(PackedInput& input, const Text& target, bool fresh, bool checked, const char* label) {
+bool TimedExtraction(PackedInput& input, const Text& target, bool fresh, bool checked, const char* label,
+                     const CheckedHeaders* headers = nullptr) {
     if (fresh) removeDirectoryTree(target);
     PayloadArchive archive;
+    archive.checkedHeaders = headers;
     Text folder = target;
     const auto start = std::chrono::steady_clock::now();
     const int result = archive.extractArchive(input, folder, Text(), nullptr, nullptr, false, TraceSink(), checked);
@@ -169,10 +171,15 @@ bool TimedExtraction(PackedInput& input, const Text& target, bool fresh, bool ch
     return result == 1;
 }
 
-bool CheckPass(PackedInput& input) {
+bool CheckPass(PackedInput& input, CheckedHeaders* kept = nullptr) {
     const auto start = std::chrono::steady_clock::now();
     std::string reason;
-    const bool unpacks = CheckArchive(input, reason);
+    ArchiveVisitor visitor;
+    if (kept) visitor.record = [kept](std::int32_t number, RecordHeader& header) {
+        kept->keep(number, header);
+        return true;
+    };
+    const bool unpacks = CheckArchive(input, reason, visitor);
     std::printf("check pass: %s, %.2f s, peak %.0f MB\n", unpacks ? "ok" : "damaged", Seconds(start),
                 PeakMegabytes());
     return unpacks;
@@ -197,7 +204,8 @@ bool Extract(const Text& packed, const Text& target) {
 // as it stands.
 bool Install(const Text& packed, const Text& target) {
     FileInput input(packed);
-    return CheckPass(input) && TimedExtraction(input, target, false, true, "extraction after the check");
+    CheckedHeaders kept;
+    return CheckPass(input, &kept) && TimedExtraction(input, target, false, true, "extraction after the check", &kept);
 }
 
 }  // namespace
