@@ -262,6 +262,9 @@ namespace {
 // What is at a record's path, judged for its turn. Only a regular file of
 // the record's size can hold the record's bytes: anything else (nothing,
 // a folder, a link, a pipe, a file of another size) is changed unhashed.
+// So is a file someone else could rewrite after the run: one with other
+// names, or one whose owner is not trusted (a user who planted the
+// record's bytes there would keep owning them).
 struct Finding {
     EntryState state = EntryState::Missing;
     FileIdentity identity;  // of a file or a folder
@@ -284,6 +287,7 @@ Finding Judge(TargetTree& tree, const RecordHeader& record, const Hint* hint = n
     found.state = tree.look(record.path, &file, &found.identity);
     if (found.state != EntryState::File || !file.valid()) return found;
     if (record.dataLength < 0 || found.identity.size != static_cast<std::uint64_t>(record.dataLength)) return found;
+    if (found.identity.links != 1 || !found.identity.ownedByTrusted) return found;
     found.hashed = true;
     if (hint && hint->identity.sameState(found.identity) && !hint->written.count(KeyOf(found.identity))) {
         found.digest = hint->digest;

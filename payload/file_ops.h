@@ -65,7 +65,10 @@ bool writeExactly(const FileHandle& file, const std::uint8_t* data, std::size_t 
 // Which file an open handle reaches, and which state of it: volume and
 // file ID on Windows, device and inode on POSIX, with size, last write and
 // (POSIX) last status change. Two looks at one file agree on all of them
-// only if nothing changed it in between.
+// only if nothing changed it in between. `ownedByTrusted`, told only by
+// TargetTree::look: the owner is the running user or the system's own
+// (root; Administrators, SYSTEM, TrustedInstaller), not someone who could
+// rewrite the file after the run.
 struct FileIdentity {
     std::uint64_t volume = 0;
     std::uint64_t file = 0;
@@ -73,6 +76,7 @@ struct FileIdentity {
     std::int64_t writeTime = 0;
     std::int64_t changeTime = 0;
     std::uint32_t links = 0;
+    bool ownedByTrusted = false;
     bool sameFile(const FileIdentity& other) const { return volume == other.volume && file == other.file; }
     bool sameState(const FileIdentity& other) const {
         return sameFile(other) && size == other.size && writeTime == other.writeTime &&

@@ -63,6 +63,9 @@ EntryState Blocking(EntryState onTheWay) {
     return onTheWay == EntryState::Link ? EntryState::Link : EntryState::Other;
 }
 
+// Owned by root or the running user: no other user can take the file over.
+bool TrustedOwner(const struct stat& st) { return st.st_uid == 0 || st.st_uid == geteuid(); }
+
 FileIdentity IdentityOf(const struct stat& st) {
     FileIdentity identity;
     identity.volume = static_cast<std::uint64_t>(st.st_dev);
@@ -345,7 +348,7 @@ EntryState TargetTree::look(const Text& path, FileHandle* readable, FileIdentity
     if (!file.valid()) return EntryState::File;  // a file that refuses reading
     if (fstat(static_cast<int>(file.native()), &opened) != 0 || !SameFile(opened, st)) return EntryState::Other;
     fcntl(static_cast<int>(file.native()), F_SETFL, 0);
-    if (identity) identify(file, *identity);
+    if (identity && identify(file, *identity)) identity->ownedByTrusted = TrustedOwner(opened);
     if (readable) *readable = std::move(file);
     return EntryState::File;
 }

@@ -7,6 +7,7 @@
 #include "payload/target_tree.h"
 
 #include <windows.h>
+#include <aclapi.h>
 #include <shlwapi.h>
 
 #include <algorithm>
@@ -75,6 +76,52 @@ EntryState Blocking(EntryState onTheWay) {
 }
 
 HANDLE Native(const FileHandle& file) { return reinterpret_cast<HANDLE>(file.native()); }
+
+// The user of this process's token; empty when it cannot be told.
+const std::vector<BYTE>& TokenUserInfo() {
+    static const std::vector<BYTE> user = [] {
+        std::vector<BYTE> info;
+        HANDLE raw = nullptr;
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) return info;
+        const Handle token(raw);
+        DWORD size = 0;
+        GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+        info.resize(size);
+        if (size == 0 || !GetTokenInformation(token.get(), TokenUser, info.data(), size, &size)) info.clear();
+        return info;
+    }();
+    return user;
+}
+
+// NT SERVICE\TrustedInstaller, which owns the system's own files.
+bool IsTrustedInstaller(PSID sid) {
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    PSID installer = nullptr;
+    const bool same = AllocateAndInitializeSid(&nt, 6, 80u, 956008885u, 3418522649u, 1831038044u, 1853292631u,
+                                               2271478464u, 0u, 0u, &installer) &&
+                      EqualSid(sid, installer);
+    if (installer) FreeSid(installer);
+    return same;
+}
+
+// Owned by the installing user or the system's own accounts: no other user
+// can take the file over. What an elevated administrator makes is often
+// owned by Administrators. The handle needs READ_CONTROL.
+bool OwnedByTrusted(HANDLE file) {
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                        &descriptor) != ERROR_SUCCESS)
+        return false;
+    const std::vector<BYTE>& user = TokenUserInfo();
+    const bool trusted =
+        owner && IsValidSid(owner) &&
+        ((!user.empty() && EqualSid(owner, reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid)) ||
+         IsWellKnownSid(owner, WinBuiltinAdministratorsSid) || IsWellKnownSid(owner, WinLocalSystemSid) ||
+         IsTrustedInstaller(owner));
+    LocalFree(descriptor);
+    return trusted;
+}
 
 FileIdentity IdentityOf(const EntryInfo& info, std::uint64_t volume) {
     FileIdentity identity;
@@ -350,7 +397,11 @@ EntryState TargetTree::look(const Text& path, FileHandle* readable, FileIdentity
         return EntryState::Link;  // a mount point
     if (entry.state != EntryState::File && entry.state != EntryState::Folder) return entry.state;
     if (entry.state == EntryState::File && !read) return EntryState::File;  // a file that refuses reading
-    if (identity) *identity = IdentityOf(entry.info, s.rootVolume);
+    if (identity) {
+        *identity = IdentityOf(entry.info, s.rootVolume);
+        // Opened with GENERIC_READ, which holds READ_CONTROL.
+        identity->ownedByTrusted = entry.state == EntryState::File && OwnedByTrusted(entry.handle.get());
+    }
     if (readable && entry.state == EntryState::File)
         *readable = FileHandle(reinterpret_cast<std::intptr_t>(entry.handle.release()));
     return entry.state;

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # usage: links_test.sh WORKDIR EZPACK-COMMAND...
-# Links planted in the target folder: what they name is never written,
-# deleted or changed. Under Wine a Unix link to a folder shows as a reparse
-# point, one to a file only by the name its handle reports, and no link can
-# be removed: Wine opens what a link names even when asked for the link
+# Links and other users' files planted in the target folder: what links
+# name is never written, deleted or changed, and no file another user owns
+# is kept. Under Wine a Unix link to a folder shows as a reparse point, one
+# to a file only by the name its handle reports, and no link can be
+# removed: Wine opens what a link names even when asked for the link
 # itself. Output goes to files, never through pipes.
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
@@ -39,6 +40,8 @@ extract() {
   [ "$code" -eq "$2" ] || fail "$1: extract exited $code, expected $2: $(cat err.txt)"
 }
 craft() { python3 "$here/craft_archive.py" "$@" || exit 1; }
+# The trace in UTF-8: under Wine it comes in code page 936.
+trace() { if [ "$wine" -eq 1 ]; then iconv -f GBK -t UTF-8 out.txt; else cat out.txt; fi; }
 # Native runs remove a link where a file goes; Wine runs cannot.
 link_removed=$((1 - wine))
 
@@ -87,6 +90,33 @@ if [ "$link_removed" -eq 1 ]; then
 fi
 "${ezpack[@]}" verify file-links.ez file-links >out.txt 2>err.txt && fail "verify took a link for the file"
 tr -d '\r' <out.txt | grep -q '^link: keep.txt' || fail "verify does not report the link: $(cat out.txt)"
+
+# Files another user owns (root only: chown stands in for that user's
+# own writes): the record's bytes planted in a folder open to all, and a
+# hard link to that user's file outside. Both are written anew, the run's
+# own with one name; the other name stays as it was. The run's own file of
+# the record's bytes is kept.
+if [ "$(id -u)" -eq 0 ]; then
+  fresh_outside
+  mkdir shared && chmod 1777 shared
+  printf 'planted' >shared/planted.txt && printf 'kept' >shared/kept.txt
+  chown 65534 shared/planted.txt outside/keep.txt
+  ln outside/keep.txt shared/keep.txt
+  kept=$(stat -c %i shared/kept.txt)
+  craft shared.ez planted.txt = planted keep.txt = outside kept.txt = kept
+  "${ezpack[@]}" extract shared.ez shared --trace >out.txt 2>err.txt || fail "another user's files: $(cat err.txt)"
+  check_outside "another user's files"
+  owner=$(stat -c %u:%h outside/keep.txt)
+  [ "$owner" = 65534:1 ] || fail "another user's files: keep.txt outside is now $owner (owner:links)"
+  for name in planted keep; do
+    owner=$(stat -c %u:%h shared/$name.txt)
+    [ "$owner" = 0:1 ] || fail "another user's $name.txt: now $owner (owner:links)"
+    trace | grep -q "写入成功.*$name.txt" || fail "another user's $name.txt: not written: $(trace | grep $name.txt)"
+  done
+  [ "$(stat -c %i shared/kept.txt)" = "$kept" ] && trace | grep -q '无变化.*kept.txt' || fail "kept.txt: not kept: $(trace)"
+else
+  echo "another user's files: skipped (needs root)"
+fi
 
 # A folder of another volume mounted below the target is a link too (root
 # only, in a mount namespace of its own).

@@ -125,6 +125,10 @@ TEST(Survey, AFileWithTwoNamesIsReplacedNotWrittenThrough) {
         EXPECT_EQ(Contents(dir / "out\\a.txt"), "NEW") << checked;
         EXPECT_EQ(Contents(dir / "out\\b.txt"), "OLD") << checked;
         EXPECT_EQ(Contents(beside), "OLD") << checked;
+        // b.txt already held its record's bytes, yet under another name too:
+        // replaced as well, so a later write there leaves it alone.
+        dir.write("beside.txt", "NOW");
+        EXPECT_EQ(Contents(dir / "out\\b.txt"), "OLD") << checked;
     }
 }
 
