@@ -4,7 +4,7 @@
 # Wine comes in the architectures the Windows suite will run (see
 # scripts/windows-arch.sh): wine32 where the host runs 32-bit code, with
 # wine64 for its run on 64-bit Windows (e2e_variant_wow64), and wine64 for
-# the x86_64 twin.
+# the x86_64 twin. The last line of packages is for tools/bench/peer.sh.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/windows-arch.sh"
@@ -17,6 +17,7 @@ packages=(
   googletest zlib1g-dev libssl-dev locales
   python3-pil python3-pefile imagemagick osslsigncode openssl
   clang libclang-rt-14-dev
+  nsis bc procps python3
 )
 for arch in "${WINDOWS_ARCHES[@]}"; do
   case $arch in

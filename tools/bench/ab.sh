@@ -26,17 +26,7 @@ mkdir -p "$work"
 if [ ! -d "$work/src" ]; then
   case $shape in
     shipped) "$root/build/native/tools/bench/ezbench" generate "$work" 188802229 >/dev/null ;;
-    small) python3 - "$work/src" <<'PY'
-import os, random, sys
-rng = random.Random(20000)
-for d in range(200):
-    folder = os.path.join(sys.argv[1], "d%03d" % d)
-    os.makedirs(folder)
-    for f in range(100):
-        with open(os.path.join(folder, "f%03d.bin" % f), "wb") as out:
-            out.write(rng.randbytes(rng.randint(1024, 16384)))
-PY
-    ;;
+    small) python3 "$root/tools/bench/small_tree.py" "$work/src" ;;
     *) echo "ab.sh: shape is shipped or small" >&2; exit 2 ;;
   esac
 fi

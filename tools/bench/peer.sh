@@ -5,15 +5,23 @@
 # the stream first, and the installer's way (ezbench.exe install), whose
 # check runs behind the agreement page and is timed apart. Runs alternate;
 # medians, their ratio and each pair's ratio are printed, then peak memory.
+# Shapes: the shipped one (170 files, 188,802,229 bytes) or 20,000 small
+# files (1-16 KB in 200 folders, fixed seed; tools/bench/small_tree.py).
 #
-#   tools/bench/peer.sh [RUNS] [TOTAL_BYTES]
+#   tools/bench/peer.sh [shipped|small] [RUNS]
+#   tools/bench/peer.sh RUNS [TOTAL_BYTES]    the shipped shape, another size
 # Needs the native and win32 builds (scripts/build.sh) and Debian's nsis.
 # Where the host runs no 32-bit code, ours runs as the x86_64 twin
 # (build/win64, 64-bit Wine) and the NSIS side, a 32-bit program, is left out.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
-runs=${1:-5}
-total=${2:-188802229}
+shape=shipped total=188802229
+case ${1:-} in
+  shipped|small) shape=$1 runs=${2:-5} ;;
+  *) runs=${1:-5} total=${2:-$total} ;;
+esac
+[[ "$runs" =~ ^[1-9][0-9]*$ && "$total" =~ ^[1-9][0-9]*$ ]] ||
+  { echo "usage: peer.sh [shipped|small] [RUNS]  or  peer.sh RUNS [TOTAL_BYTES]" >&2; exit 2; }
 source "$root/scripts/windows-arch.sh"
 if host_runs_i386; then
   arch=i686 build=win32 nsis=1
@@ -29,13 +37,18 @@ wine_session_start "$root" "$arch"
 trap wine_session_end EXIT
 drive="$WINEPREFIX/drive_c"
 name="peerbench-$total"
+if [ "$shape" = small ]; then name="peerbench-small"; fi
 win="C:\\$name"
 work="$drive/$name"
 mkdir -p "$work"
 
-# The synthetic tree of the shipped shape, packed both ways.
+# The synthetic tree, packed both ways; the installer takes it whole with
+# its folders (File /r).
 if [ ! -d "$work/src" ]; then
-  "$root/build/native/tools/bench/ezbench" generate "$work" "$total" >/dev/null
+  case $shape in
+    shipped) "$root/build/native/tools/bench/ezbench" generate "$work" "$total" >/dev/null ;;
+    small) python3 "$root/tools/bench/small_tree.py" "$work/src" ;;
+  esac
 fi
 [ -f "$work/payload.ez" ] || "$root/build/native/tools/ezpack/ezpack" pack "$work/src" "$work/payload.ez" >/dev/null
 if [ "$nsis" -eq 1 ]; then
@@ -107,20 +120,26 @@ report() {
   printf '%-44s ours %5.2f s  nsis %5.2f s  ratio %.2f  pairs: %s\n' "$3" "$ours" "$peer" \
     "$(echo "$ours / $peer" | bc -l)" "$pairs"
 }
-echo "$total bytes, $runs alternating runs each, Wine wall seconds ($arch)"
+if [ "$shape" = small ]; then
+  echo "small shape, 20000 files of 1-16 KB in 200 folders, $runs alternating runs each, Wine wall seconds ($arch)"
+else
+  echo "shipped shape, $total bytes, $runs alternating runs each, Wine wall seconds ($arch)"
+fi
 [ "$nsis" -eq 1 ] || echo "nsis: left out, this host runs no 32-bit code and the NSIS installer is a 32-bit program"
 report tool-fresh fresh "fresh, ezpack.exe extract (check included)"
 report inst-fresh fresh "fresh, the installer's way (check aside)"
 report tool-again again "unchanged, ezpack.exe extract (check incl.)"
 report inst-again again "unchanged, the installer's way (check aside)"
 
-# Peak resident set of ezpack.exe extract (fresh), sampled from /proc.
+# Peak resident set of ezpack.exe extract (fresh), sampled from /proc;
+# only this run's process, named by its folder, as other prefixes may
+# extract meanwhile.
 rm -rf "$work/ours"
 run_wine "$win\\ezpack.exe" extract "$win\\payload.ez" "$win\\ours" >/dev/null &
 launcher=$!
 hwm=0
 while kill -0 "$launcher" 2>/dev/null; do
-  for pid in $(pgrep -f 'ezpack.exe extract' || true); do
+  for pid in $(pgrep -f -- "$name.ezpack\.exe extract" || true); do
     kb=$(awk '/^VmHWM/ {print $2}' "/proc/$pid/status" 2>/dev/null || true)
     [ -n "$kb" ] && [ "$kb" -gt "$hwm" ] && hwm=$kb
   done
