@@ -7,7 +7,6 @@
 #include "payload/target_tree.h"
 
 #include <windows.h>
-#include <aclapi.h>
 #include <shlwapi.h>
 
 #include <algorithm>
@@ -108,19 +107,19 @@ bool IsTrustedInstaller(PSID sid) {
 // can take the file over. What an elevated administrator makes is often
 // owned by Administrators. The handle needs READ_CONTROL.
 bool OwnedByTrusted(HANDLE file) {
+    // One query into a buffer that holds any owner (GetSecurityInfo asks
+    // twice, and under Wine each ask is a round trip to the server).
+    alignas(8) BYTE buffer[256];
+    DWORD needed = 0;
     PSID owner = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
-                        &descriptor) != ERROR_SUCCESS)
+    BOOL defaulted = FALSE;
+    if (!GetKernelObjectSecurity(file, OWNER_SECURITY_INFORMATION, buffer, sizeof buffer, &needed) ||
+        !GetSecurityDescriptorOwner(buffer, &owner, &defaulted) || !owner || !IsValidSid(owner))
         return false;
     const std::vector<BYTE>& user = TokenUserInfo();
-    const bool trusted =
-        owner && IsValidSid(owner) &&
-        ((!user.empty() && EqualSid(owner, reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid)) ||
-         IsWellKnownSid(owner, WinBuiltinAdministratorsSid) || IsWellKnownSid(owner, WinLocalSystemSid) ||
-         IsTrustedInstaller(owner));
-    LocalFree(descriptor);
-    return trusted;
+    return (!user.empty() && EqualSid(owner, reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid)) ||
+           IsWellKnownSid(owner, WinBuiltinAdministratorsSid) || IsWellKnownSid(owner, WinLocalSystemSid) ||
+           IsTrustedInstaller(owner);
 }
 
 FileIdentity IdentityOf(const EntryInfo& info, std::uint64_t volume) {
