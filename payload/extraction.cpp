@@ -569,10 +569,6 @@ private:
     FileKeys written_;  // by this pass
 };
 
-// Judges the whole archive before anything is written, reading only the
-// records' headers: meanwhile the calling thread digests what already
-// lies at each path of a target that exists. False when the archive is
-// not sound (see CheckArchive).
 // Digests what lies at a record's path, for the survey.
 void Note(TargetTree& tree, std::int32_t number, const RecordHeader& header, FoundFiles& found) {
     if (!IsSafeArchivePath(header.path)) return;
@@ -594,6 +590,10 @@ void Slots(std::size_t count, FoundFiles& found) {
     found.digest.assign(count + 1, Text());
 }
 
+// Judges the whole archive before anything is written, reading only the
+// records' headers: meanwhile the calling thread digests what already
+// lies at each path of a target that exists. False when the archive is
+// not sound (see CheckArchive).
 bool Survey(PackedInput& input, TargetTree& tree, FoundFiles& found) {
     StreamQueue queue(kQueueDepth);
     ProducerThread producer(queue, [&input](BatchSender& sender) { ProduceSurvey(input, sender); });
