@@ -38,33 +38,16 @@ for side in before after; do
   cp "$work/payload.ez" "$work/$side/"  # ezbench install reads DIR\payload.ez
 done
 
-now() { date +%s.%N; }
-run_wine() { "${WINE_LOCALE[@]}" "$WINE_LOADER" "$@" 2>/dev/null </dev/null; }
-timed_tool() {  # SIDE
-  local start
-  start=$(now)
-  run_wine "$win\\$1\\ezpack.exe" extract "$win\\payload.ez" "$win\\$1\\ours" >/dev/null
-  echo "$(now) - $start" | bc
-}
-timed_installer() {  # SIDE: wall seconds less the check pass
-  local start out end check
-  start=$(now)
-  out=$(run_wine "$win\\$1\\ezbench.exe" install "$win\\$1")
-  end=$(now)
-  check=$(sed -n 's/^check pass: ok, \([0-9.]*\) s.*/\1/p' <<<"$out")
-  grep -q '^extraction after the check: result 1' <<<"$out" || { echo "ab.sh: $out" >&2; exit 1; }
-  echo "$end - $start - $check" | bc
-}
-median() { sort -n | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR+1)/2] : (a[NR/2] + a[NR/2+1]) / 2}'; }
+source "$root/tools/bench/wine_timing.sh"
 
 for side in before after; do for f in tool-fresh tool-again inst-fresh inst-again; do : >"$work/$side/$f"; done; done
 for i in $(seq "$runs"); do
   for side in before after; do
     rm -rf "$work/$side/ours" "$work/$side/dst"; sync
-    timed_tool "$side" >>"$work/$side/tool-fresh"
-    timed_tool "$side" >>"$work/$side/tool-again"
-    timed_installer "$side" >>"$work/$side/inst-fresh"
-    timed_installer "$side" >>"$work/$side/inst-again"
+    timed "$win\\$side\\ezpack.exe" extract "$win\\payload.ez" "$win\\$side\\ours" >>"$work/$side/tool-fresh"
+    timed "$win\\$side\\ezpack.exe" extract "$win\\payload.ez" "$win\\$side\\ours" >>"$work/$side/tool-again"
+    timed_installer "$win\\$side" >>"$work/$side/inst-fresh"
+    timed_installer "$win\\$side" >>"$work/$side/inst-again"
   done
 done
 for side in before after; do

@@ -68,36 +68,16 @@ NSI
 fi
 
 cp "$root/build/$build/tools/ezpack/ezpack.exe" "$root/build/$build/tools/bench/ezbench.exe" "$work/"
-now() { date +%s.%N; }
-run_wine() { "${WINE_LOCALE[@]}" "$WINE_LOADER" "$@" 2>/dev/null </dev/null; }
-# Whole-process wall seconds of one Wine run.
-timed() {
-  local start
-  start=$(now)
-  run_wine "$@" >/dev/null
-  echo "$(now) - $start" | bc
-}
-# The installer's way: the process's wall seconds less its check pass,
-# which the installer runs behind the agreement page.
-timed_installer() {
-  local start out end check
-  start=$(now)
-  out=$(run_wine "$win\\ezbench.exe" install "$win")
-  end=$(now)
-  check=$(sed -n 's/^check pass: ok, \([0-9.]*\) s.*/\1/p' <<<"$out")
-  grep -q '^extraction after the check: result 1' <<<"$out" || { echo "peer.sh: $out" >&2; exit 1; }
-  echo "$end - $start - $check" | bc
-}
-median() { sort -n | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR+1)/2] : (a[NR/2] + a[NR/2+1]) / 2}'; }
+source "$root/tools/bench/wine_timing.sh"
 
 for f in tool-fresh tool-again inst-fresh inst-again peer-fresh peer-again; do : >"$work/$f"; done
 for i in $(seq "$runs"); do
   rm -rf "$work/ours" "$work/dst" "$work/nsis"; sync
   timed "$win\\ezpack.exe" extract "$win\\payload.ez" "$win\\ours" >>"$work/tool-fresh"
-  timed_installer >>"$work/inst-fresh"
+  timed_installer "$win" >>"$work/inst-fresh"
   [ "$nsis" -eq 0 ] || timed "$win\\peer.exe" /S "/D=$win\\nsis" >>"$work/peer-fresh"
   timed "$win\\ezpack.exe" extract "$win\\payload.ez" "$win\\ours" >>"$work/tool-again"
-  timed_installer >>"$work/inst-again"
+  timed_installer "$win" >>"$work/inst-again"
   [ "$nsis" -eq 0 ] || timed "$win\\peer.exe" /S "/D=$win\\nsis" >>"$work/peer-again"
 done
 # Every extraction must have produced the source tree.
